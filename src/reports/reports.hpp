@@ -1,0 +1,36 @@
+// The frame handlers that turn each frame's decoded information into text.
+#ifndef TAPESTAMP_REPORTS_REPORTS_HPP_
+#define TAPESTAMP_REPORTS_REPORTS_HPP_
+
+#include <cstdint>
+#include <cstdio>
+
+#include "stream/frame_reader.hpp"
+
+namespace tapestamp {
+
+// Per frame, a four-line block on context->stream describing the frame, followed by the
+// ssyb and vaux pack listings the context asks for. Writes nothing on the end call.
+// Always returns 1.
+int info_handler(int frame, dv_decoder_t* decoder, const std::uint8_t* bytes,
+                 const handler_context* context);
+
+// MicroDVD subtitles with the recording time on context->stream: runs of frames with the same
+// text become one line. The pending subtitle carries across streams. Always returns 1.
+int subtitle_handler(int frame, dv_decoder_t* decoder, const std::uint8_t* bytes,
+                     const handler_context* context);
+
+// Writes the recording time of the stream's third frame on context->stream, then returns 0
+// to stop the stream. Returns 1 before that and on the end call.
+int date1_handler(int frame, dv_decoder_t* decoder, const std::uint8_t* bytes,
+                  const handler_context* context);
+
+enum class pack_kind { ssyb, vaux };
+
+// Lists every pack of one kind the decoder holds, one line per id in ascending order, each
+// line starting with prefix (null counts as empty).
+void dump_packs(std::FILE* stream, const char* prefix, dv_decoder_t* decoder, pack_kind kind);
+
+}  // namespace tapestamp
+
+#endif  // TAPESTAMP_REPORTS_REPORTS_HPP_

@@ -1,0 +1,14 @@
+#include "stream/settings.hpp"
+
+#include <limits>
+
+namespace tapestamp {
+
+int verbose = 0;
+int date1 = 0;
+int dump_ssyb = 0;
+int dump_vaux = 0;
+int use_mmap = 1;
+std::uint64_t max_frames = std::numeric_limits<std::uint64_t>::max();
+
+}  // namespace tapestamp

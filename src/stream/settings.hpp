@@ -1,0 +1,20 @@
+// Process-wide settings taken from the command line. The command line writes them once,
+// before any stream is read; the frame reader and the run control only read them.
+#ifndef TAPESTAMP_STREAM_SETTINGS_HPP_
+#define TAPESTAMP_STREAM_SETTINGS_HPP_
+
+#include <cstdint>
+
+namespace tapestamp {
+
+extern int verbose;    // progress lines on stderr
+extern int date1;      // first-date line selected
+extern int dump_ssyb;  // info report lists ssyb packs
+extern int dump_vaux;  // info report lists vaux packs
+extern int use_mmap;   // regular files may be read through a mapping
+// Frames handled per stream at most; all bits set means no limit.
+extern std::uint64_t max_frames;
+
+}  // namespace tapestamp
+
+#endif  // TAPESTAMP_STREAM_SETTINGS_HPP_
