@@ -52,13 +52,13 @@ set(CPACK_PACKAGE_VENDOR tapestamp)
 set(CPACK_PACKAGE_CONTACT "tapestamp developers <bugs@tapestamp.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "recording-time subtitles and frame reports from DV streams")
 # CPack puts the summary above this as the first line.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "DV camcorders record the date and time into every frame they write. tapestamp
-reads the raw DV stream of a digitised tape, from files or from a capture pipe,
-and writes MicroDVD subtitles that show the recording time over the video, a
-per-frame information report with optional hex dumps of the subcode and VAUX
-packs, or the first recording date of a stream. It can copy the stream unchanged
-to standard output, so that it sits in a pipe between a capture tool and an
-encoder.")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "DV camcorders record the date and time into every frame they write.
+tapestamp reads the raw DV stream of a digitised tape, from files or from a
+capture pipe, and writes MicroDVD subtitles that show the recording time over
+the video, a per-frame information report with optional hex dumps of the
+subcode and VAUX packs, or the first recording date of a stream. It can copy
+the stream unchanged to standard output, so that it sits in a pipe between a
+capture tool and an encoder.")
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://tapestamp.org)
