@@ -32,18 +32,20 @@ mmap_window mmap_window::map(int fd, off_t offset, std::size_t length) {
   return {static_cast<const std::uint8_t*>(base), offset, length};
 }
 
-void mmap_window::prefault(std::size_t length) const {
+void mmap_window::prefault(std::size_t from, std::size_t length) const {
 #ifdef MADV_POPULATE_READ
-  if (base_ == nullptr || length == 0) {
+  if (base_ == nullptr || from >= length_) {
     return;
   }
-  // The kernel rounds the length up to whole pages. Older kernels refuse the advice with
-  // EINVAL; the pages are then faulted in as they are read.
+  if (length > length_ - from) {
+    length = length_ - from;
+  }
+  // Older kernels refuse the advice with EINVAL; the pages are then faulted in as read.
   const int saved = errno;
-  ::madvise(const_cast<std::uint8_t*>(base_), length < length_ ? length : length_,
-            MADV_POPULATE_READ);
+  ::madvise(const_cast<std::uint8_t*>(base_ + from), length, MADV_POPULATE_READ);
   errno = saved;
 #else
+  (void)from;
   (void)length;
 #endif
 }

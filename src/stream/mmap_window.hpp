@@ -32,10 +32,11 @@ class mmap_window {
   // pages that lie past the end of the file must not be read: that faults.
   std::span<const std::uint8_t> bytes() const { return {base_, length_}; }
 
-  // Has the kernel map the window's first `length` bytes in one go (clipped to the window and
-  // rounded out to whole pages), so that reading them takes no page faults. Only an advice: a
-  // kernel that cannot do it leaves the pages to be faulted in as they are read.
-  void prefault(std::size_t length) const;
+  // Has the kernel map the `length` bytes of the window from `from`, a multiple of the page
+  // size, in one go (clipped to the window and rounded out to whole pages), so that reading
+  // them takes no page faults. Only an advice: a kernel that cannot do it leaves the pages to
+  // be faulted in as they are read.
+  void prefault(std::size_t from, std::size_t length) const;
 
   // Removes the mapping; the window is empty afterwards whatever the outcome. Returns false
   // with errno set when munmap fails.

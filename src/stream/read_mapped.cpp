@@ -14,6 +14,11 @@
 namespace tapestamp {
 namespace {
 
+// The window's pages are mapped in ahead of the frames in steps of this many bytes: one call
+// per step costs far less than a page fault per page touched, and a stream that stops after a
+// few frames does not pay for a whole window.
+constexpr off_t prefault_step = 2 * 1024 * 1024;
+
 // Removes the window, reporting a failure. Returns false when munmap failed.
 bool unmap_reported(mmap_window& window) {
   if (!window.unmap()) {
@@ -55,6 +60,7 @@ int read_mapped(int fd, const handler_chain& chain, std::size_t window_max) {
                              : window_max);
 
   mmap_window window;
+  off_t prefaulted = 0;  // the file offset up to which the window's pages are mapped in
   off_t frame_offset = 0;
   for (std::uint64_t frame = 0;;) {
     if (!window.mapped() || frame_offset + static_cast<off_t>(FRAME_SIZE_625_50) >
@@ -70,9 +76,16 @@ int read_mapped(int fd, const handler_chain& chain, std::size_t window_max) {
         diag("mmap() failed: %s\n", std::strerror(errno));
         return -1;
       }
-      // Mapping the window's pages in one call costs far less than a page fault per page
-      // touched. Pages past the end of the file are left alone: touching them faults.
-      window.prefault(static_cast<std::size_t>(file_size - window_offset));
+      prefaulted = window_offset;
+    }
+    // Pages past the end of the file are left alone: touching them faults.
+    const off_t frame_end = frame_offset + static_cast<off_t>(FRAME_SIZE_625_50);
+    if (prefaulted < frame_end && prefaulted < file_size) {
+      const off_t step_end = prefaulted + prefault_step;
+      const off_t end = step_end < file_size ? step_end : file_size;
+      window.prefault(static_cast<std::size_t>(prefaulted - window.offset()),
+                      static_cast<std::size_t>(end - prefaulted));
+      prefaulted = step_end;
     }
     const std::uint8_t* const bytes = window.bytes().data() + (frame_offset - window.offset());
     // A 625/50 frame cut short by the end of the file is a premature end: nothing may read

@@ -150,7 +150,7 @@ TEST(MmapWindow, MapsFromAPageAndUnmapsOnce) {
   ASSERT_TRUE(window.mapped());
   EXPECT_EQ(window.offset(), static_cast<off_t>(page));
   EXPECT_EQ(window.length(), 2 * page + 100);
-  window.prefault(window.length() + page);  // clipped to the window
+  window.prefault(page, window.length());  // clipped to the window
   EXPECT_EQ(0, std::memcmp(window.bytes().data(), content.data() + page, 2 * page + 100));
 
   mmap_window moved = std::move(window);
