@@ -82,10 +82,10 @@ struct run_options {
 // Ends the run's use of standard output: whatever it holds is flushed, and text that could
 // not be written turns the status into a failure.
 int finish_stdout(int status) {
-  const bool failed_before = std::ferror(stdout) != 0;
-  if (std::fflush(stdout) != 0 || failed_before) {
+  const int earlier_error = std::ferror(stdout) != 0 ? output_error(stdout, EIO) : 0;
+  if (std::fflush(stdout) != 0 || earlier_error != 0) {
     diag("fflush() (stdout) failed: %s\n",
-         std::strerror(output_error(stdout, failed_before ? EIO : errno)));
+         std::strerror(earlier_error != 0 ? earlier_error : errno));
     return 1;
   }
   return status;
@@ -226,13 +226,12 @@ class output_stream {
     if (file_ == nullptr) {
       return true;
     }
-    const bool failed_before = std::ferror(file_) != 0;
-    const int result = std::fclose(file_);
-    const int close_errno = errno;
-    std::FILE* const closed = std::exchange(file_, nullptr);
-    if (result != 0 || failed_before) {
+    // A write that failed earlier left its reason behind; the flush by fclose may fail anew.
+    const int earlier_error = std::ferror(file_) != 0 ? output_error(file_, EIO) : 0;
+    const int result = std::fclose(std::exchange(file_, nullptr));
+    if (result != 0 || earlier_error != 0) {
       diag("fclose() (file `%s') failed: %s\n", name_,
-           std::strerror(output_error(closed, result != 0 ? close_errno : EIO)));
+           std::strerror(earlier_error != 0 ? earlier_error : errno));
       return false;
     }
     return true;

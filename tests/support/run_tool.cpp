@@ -62,7 +62,12 @@ run_result run_tool(const std::vector<std::string>& args, const run_input& input
       env.push_back(std::string(keep) + "=" + value);
     }
   }
-  env.insert(env.end(), input.env.begin(), input.env.end());
+  // A variable the caller names replaces the default of the same name.
+  for (const std::string& setting : input.env) {
+    const std::string name = setting.substr(0, setting.find('=') + 1);
+    std::erase_if(env, [&](const std::string& e) { return e.starts_with(name); });
+    env.push_back(setting);
+  }
 
   int out_pipe[2];
   int err_pipe[2];
