@@ -122,7 +122,6 @@ TEST(MappedReader, CutFrameAcrossWindows) {
 
 TEST(MappedReader, HandlerStop) {
   const bytes input = frames(6);
-  seen_record stop;
   for (const int stop_at : {0, 3, 5}) {
     SCOPED_TRACE(stop_at);
     temp_dir dir;
