@@ -10,6 +10,7 @@
 
 #include "stream/diag.hpp"
 #include "stream/frame_steps.hpp"
+#include "stream/read_mapped.hpp"
 #include "stream/settings.hpp"
 
 namespace tapestamp {
@@ -166,6 +167,9 @@ int process_stream(int fd, const char* name, int stream_copy, const handler_chai
       diag("fstat(0) failed: %s\n", std::strerror(errno));
     }
     return -1;
+  }
+  if (S_ISREG(status.st_mode) && use_mmap && !stream_copy) {
+    return read_mapped(fd, chain);
   }
   return read_buffered(fd, stream_copy, chain);
 }

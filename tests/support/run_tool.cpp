@@ -89,7 +89,15 @@ run_result run_tool(const std::vector<std::string>& args, const run_input& input
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  if (input.stdin_file) {
+  int stdin_fd = -1;
+  if (input.stdin_file && input.stdin_offset != 0) {
+    // Opened here, so that the descriptor the tool gets stands at the offset asked for.
+    stdin_fd = ::open(input.stdin_file->c_str(), O_RDONLY | O_CLOEXEC);
+    if (stdin_fd < 0 || ::lseek(stdin_fd, input.stdin_offset, SEEK_SET) < 0) {
+      fail("open " + *input.stdin_file);
+    }
+    posix_spawn_file_actions_adddup2(&actions, stdin_fd, 0);
+  } else if (input.stdin_file) {
     posix_spawn_file_actions_addopen(&actions, 0, input.stdin_file->c_str(), O_RDONLY, 0);
   } else if (input.stdin_pipe) {
     if (::pipe2(in_pipe, O_CLOEXEC) != 0) {
@@ -118,6 +126,9 @@ run_result run_tool(const std::vector<std::string>& args, const run_input& input
   posix_spawnattr_destroy(&attributes);
   ::close(out_pipe[1]);
   ::close(err_pipe[1]);
+  if (stdin_fd >= 0) {
+    ::close(stdin_fd);
+  }
   if (in_pipe[0] >= 0) {
     ::close(in_pipe[0]);
     ::fcntl(in_pipe[1], F_SETFL, O_NONBLOCK);
