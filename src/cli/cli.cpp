@@ -226,13 +226,15 @@ class output_stream {
     if (file_ == nullptr) {
       return true;
     }
-    const bool failed_before = std::ferror(file_) != 0;
-    const int result = std::fclose(file_);
+    std::FILE* const file = std::exchange(file_, nullptr);
+    const bool failed_before = std::ferror(file) != 0;
+    // The reason noted when a write failed, looked up while the stream still exists.
+    const int noted = output_error(file, 0);
+    const int result = std::fclose(file);
     const int close_errno = errno;
-    std::FILE* const closed = std::exchange(file_, nullptr);
     if (result != 0 || failed_before) {
-      diag("fclose() (file `%s') failed: %s\n", name_,
-           std::strerror(output_error(closed, result != 0 ? close_errno : EIO)));
+      const int error = noted != 0 ? noted : result != 0 ? close_errno : EIO;
+      diag("fclose() (file `%s') failed: %s\n", name_, std::strerror(error));
       return false;
     }
     return true;
