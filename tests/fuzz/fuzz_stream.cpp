@@ -2,7 +2,9 @@
 // from a regular file (the path regular files take), once more with the first-date line,
 // which stops a stream after its third frame, and once from a pipe (the buffered path,
 // with pass-through on for some inputs). Reports and pass-through output go to /dev/null.
-// See fuzz_input.hpp for the input format.
+// Before that, libdv parses the stream's first 120000 bytes placed right before an
+// inaccessible page: the frame reader relies on libdv reading no further into a frame than
+// that, whatever the frame holds. See fuzz_input.hpp for the input format.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -12,10 +14,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "fuzz_input.hpp"
 #include "reports/reports.hpp"
+#include "stream/dv_decoder.hpp"
 #include "stream/frame_reader.hpp"
 #include "stream/settings.hpp"
 #include "stream/unique_fd.hpp"
@@ -43,6 +47,43 @@ void write_all(int fd, const std::uint8_t* bytes, std::size_t size) {
     bytes += n;
     size -= static_cast<std::size_t>(n);
   }
+}
+
+// FRAME_SIZE_525_60 bytes that end where an inaccessible page begins.
+std::uint8_t* guarded_frame = nullptr;
+
+void make_guarded_frame() {
+  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  const std::size_t pages = (tapestamp::FRAME_SIZE_525_60 + page - 1) / page;
+  void* area = ::mmap(nullptr, (pages + 1) * page, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (area == MAP_FAILED) {
+    std::abort();
+  }
+  auto* bytes = static_cast<std::uint8_t*>(area);
+  if (::mprotect(bytes + pages * page, page, PROT_NONE) != 0) {
+    std::abort();
+  }
+  guarded_frame = bytes + pages * page - tapestamp::FRAME_SIZE_525_60;
+}
+
+// Parses the smallest whole frame at the start of the stream, with every query the
+// handlers make; reading past its end faults.
+void parse_guarded(const std::vector<std::uint8_t>& stream) {
+  if (stream.size() < tapestamp::FRAME_SIZE_525_60) {
+    return;
+  }
+  std::memcpy(guarded_frame, stream.data(), tapestamp::FRAME_SIZE_525_60);
+  const tapestamp::dv_decoder_ptr decoder(dv_decoder_new(0, 0, 0));
+  if (!decoder || dv_parse_header(decoder.get(), guarded_frame) < 0) {
+    return;
+  }
+  dv_parse_packs(decoder.get(), guarded_frame);
+  tapestamp::handler_context context{};
+  context.stream = sink;
+  context.dump_ssyb = 1;
+  context.dump_vaux = 1;
+  tapestamp::info_handler(0, decoder.get(), guarded_frame, &context);
 }
 
 tapestamp::handler_chain make_chain(int option_bits, bool with_date1) {
@@ -98,6 +139,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   if (regular_file < 0) {
     std::abort();
   }
+  make_guarded_frame();
   plan.stream.reserve(fuzz_input::max_frames_in_stream * tapestamp::FRAME_SIZE_625_50 + 65536);
   ::setenv("TZ", "UTC0", 1);
   ::tzset();
@@ -118,6 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   const std::vector<std::uint8_t>& stream = plan.stream;
+  parse_guarded(stream);
   tapestamp::max_frames = plan.frame_limit;
   tapestamp::use_mmap = 1;
 
