@@ -484,9 +484,10 @@ TEST(Faults, PassThroughIntegrity) {
   EXPECT_EQ(count_of(report, "video: ntsc "), 100u);
 }
 
-// A long stream: every frame is handled, and the sanitizers of a sanitized build (leaks
-// included) find nothing. The stream is fed through a FIFO, so that it needs no disk space.
-TEST(Faults, TenThousandFrames) {
+// A long stream: every frame is handled, and the checker the tool runs under (the sanitizers
+// of a sanitized build, leaks included, or valgrind) finds nothing. The stream is fed
+// through a FIFO, so that it needs no disk space.
+void run_ten_thousand_frames(const std::vector<std::string>& prefix) {
   temp_dir dir;
   const std::string fifo = dir.file("stream.fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -509,6 +510,7 @@ TEST(Faults, TenThousandFrames) {
     ::close(fd);
   });
   run_input input;
+  input.prefix = prefix;
   input.stdin_file = fifo;
   input.stdout_file = "/dev/null";
   const run_result r = run_tool({"-p", "--info-out", "/dev/null", "--ssyb-dump", "--vaux-dump",
@@ -520,6 +522,21 @@ TEST(Faults, TenThousandFrames) {
   const std::string subtitles = read_file(dir.file("s.sub"));
   EXPECT_EQ(count_of(subtitles, "\r\n"), 334u);
   EXPECT_NE(subtitles.find("{9990}{9999}2008-05-17|12:35:33\r\n"), std::string::npos);
+}
+
+TEST(Faults, TenThousandFrames) { run_ten_thousand_frames({}); }
+
+// The same under valgrind, for the build without sanitizers: no invalid access, no leak.
+TEST(Faults, TenThousandFramesUnderValgrind) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "a sanitized build: its own checks run in TenThousandFrames";
+#else
+  if (::access("/usr/bin/valgrind", X_OK) != 0) {
+    GTEST_SKIP() << "valgrind is not installed (scripts/install-deps installs it)";
+  }
+  run_ten_thousand_frames({"/usr/bin/valgrind", "-q", "--error-exitcode=99", "--leak-check=full",
+                           "--errors-for-leak-kinds=all"});
+#endif
 }
 
 // A file that shrinks while it is read: the tool is held in a write of its report (its
