@@ -269,13 +269,13 @@ TEST(Faults, DirectoryAmongInputs) {
   temp_dir dir;
   write_file(dir.file("a.dv"), frames(3));
   std::filesystem::create_directory(dir.file("sub"));
-  for (const char* mapping : {"--no-mmap", "-v"}) {
-    SCOPED_TRACE(mapping);
-    const run_result r = run_tool({mapping, "-s", dir.file("sub"), dir.file("a.dv")});
+  for (const char* option : {"--no-mmap", "-v"}) {
+    SCOPED_TRACE(option);
+    const run_result r = run_tool({option, "-s", dir.file("sub"), dir.file("a.dv")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "{0}{2}2008-05-17|12:30:00\r\n");
     const std::string failure = "read() failed: Is a directory\n";
-    EXPECT_EQ(r.err, std::string(mapping) == "-v"
+    EXPECT_EQ(r.err, std::string(option) == "-v"
                          ? "processing file `" + dir.file("sub") + "'...\n" + failure +
                                "processing file `" + dir.file("a.dv") + "'...\nall done\n"
                          : failure);
@@ -547,8 +547,10 @@ TEST(Faults, FileShrinksWhileRead) {
   const std::string path = dir.file("shrink.dv");
   const int total = 60;
   const int kept = 45;
-  for (const char* mapping : {"--no-mmap", "--info"}) {
-    SCOPED_TRACE(mapping);
+  // --no-mmap reads with read(); without it (--info repeats -i) the file takes the path
+  // regular files take by default.
+  for (const char* path_option : {"--no-mmap", "--info"}) {
+    SCOPED_TRACE(path_option);
     write_file(path, frames(total, ntsc()));
     bool cut = false;
     run_input input;
@@ -557,7 +559,7 @@ TEST(Faults, FileShrinksWhileRead) {
     input.on_pause = [&] {
       cut = ::truncate(path.c_str(), static_cast<off_t>(kept * 120000 + 1000)) == 0;
     };
-    const run_result r = run_tool({mapping, "-i", "--ssyb-dump", path}, input);
+    const run_result r = run_tool({path_option, "-i", "--ssyb-dump", path}, input);
     ASSERT_TRUE(cut);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "remains only 1000 bytes, premature EOF?\n");
