@@ -319,9 +319,28 @@ int run_with_options(int argc, char** argv, const char* invocation) {
   return status;
 }
 
+// A run started with a standard descriptor closed would hand that number to the first file
+// it opens: pass-through frames would be written into a report file, diagnostics into it, or
+// standard input read from it. Each closed one is therefore taken by /dev/null, opened for
+// the opposite direction, so that using it still fails with "Bad file descriptor" as it
+// would have on the closed descriptor.
+void hold_standard_descriptors() {
+  for (const int fd : {0, 1, 2}) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) {
+      continue;
+    }
+    const int held = ::open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+    if (held >= 0 && held != fd) {
+      ::dup2(held, fd);
+      ::close(held);
+    }
+  }
+}
+
 }  // namespace
 
 int run(int argc, char** argv) {
+  hold_standard_descriptors();
   const char* invocation = argv[0];
   if (argc == 1) {
     print_usage();

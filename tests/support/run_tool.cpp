@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,10 +44,29 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   return result;
 }
 
+// While a pause is on: true as long as the tool's stdout pipe is not yet full, so that
+// reading it must wait. Once it is full the tool is held in a write; then on_pause runs and
+// the pause ends.
+bool wait_until_full(int fd, const run_input& input, bool& paused) {
+  int queued = 0;
+  const int capacity = ::fcntl(fd, F_GETPIPE_SZ);
+  if (::ioctl(fd, FIONREAD, &queued) == 0 && queued < capacity) {
+    ::usleep(1000);
+    return true;
+  }
+  if (input.on_pause) {
+    input.on_pause();
+  }
+  paused = false;
+  return false;
+}
+
 }  // namespace
 
 run_result run_tool(const std::vector<std::string>& args, const run_input& input) {
-  std::vector<std::string> argv = split_words(std::getenv("TAPESTAMP_EXEC_PREFIX"));
+  std::vector<std::string> argv = input.prefix;
+  const std::vector<std::string> env_prefix = split_words(std::getenv("TAPESTAMP_EXEC_PREFIX"));
+  argv.insert(argv.end(), env_prefix.begin(), env_prefix.end());
   const bool prefixed = !argv.empty();
   std::string program = prefixed ? argv.front() : TAPESTAMP_BINARY;
   if (prefixed) {
@@ -83,7 +103,9 @@ run_result run_tool(const std::vector<std::string>& args, const run_input& input
   posix_spawnattr_init(&attributes);
   sigset_t defaults;
   sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
+  if (!input.sigpipe_ignored) {
+    sigaddset(&defaults, SIGPIPE);
+  }
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
 
@@ -114,6 +136,12 @@ run_result run_tool(const std::vector<std::string>& args, const run_input& input
     posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
   }
   posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+  for (const int fd : input.closed_fds) {
+    posix_spawn_file_actions_addclose(&actions, fd);
+  }
+  if (input.stdout_pipe_size != 0) {
+    ::fcntl(out_pipe[1], F_SETPIPE_SZ, static_cast<int>(input.stdout_pipe_size));
+  }
 
   std::vector<char*> argv_ptrs = pointers(argv);
   std::vector<char*> env_ptrs = pointers(env);
@@ -146,6 +174,8 @@ run_result run_tool(const std::vector<std::string>& args, const run_input& input
   int open_outputs = 2;
   pollfd fds[3] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}, {in_fd, POLLOUT, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
+  bool paused = false;
+  bool pause_done = false;
   if (in_fd >= 0 && feed.empty()) {
     ::close(in_fd);
     in_fd = -1;
@@ -161,13 +191,35 @@ run_result run_tool(const std::vector<std::string>& args, const run_input& input
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
         char buffer[65536];
-        const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+        std::size_t wanted = sizeof buffer;
+        if (i == 0) {
+          if (paused && (fds[0].revents & POLLHUP) != 0) {
+            paused = false;  // the tool closed its stdout before it filled the pipe
+          }
+          if (paused && wait_until_full(fds[0].fd, input, paused)) {
+            continue;
+          }
+          if (input.stdout_read_size != 0) {
+            wanted = std::min(wanted, input.stdout_read_size);
+          }
+          if (input.stdout_read_pause_us > 0) {
+            ::usleep(static_cast<useconds_t>(input.stdout_read_pause_us));
+          }
+        }
+        const ssize_t n = ::read(fds[i].fd, buffer, wanted);
         if (n > 0) {
           sinks[i]->append(buffer, static_cast<std::size_t>(n));
-        } else {
+        }
+        const bool reader_leaves =
+            i == 0 && input.stdout_limit != 0 && result.out.size() >= input.stdout_limit;
+        if (n <= 0 || reader_leaves) {
           ::close(fds[i].fd);
           fds[i].fd = -1;
           --open_outputs;
+        }
+        if (i == 0 && !pause_done && input.pause_at_output != 0 &&
+            result.out.size() >= input.pause_at_output) {
+          paused = pause_done = true;
         }
       }
     }

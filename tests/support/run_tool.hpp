@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +19,26 @@ struct run_input {
   std::optional<std::string> stdout_file;  // stdout into this file instead of being captured
   std::vector<std::string> env;            // added to TZ=UTC and LC_ALL=C, e.g. "TZ=..."
   long stdin_offset = 0;                   // stdin_file's descriptor stands at this offset
+
+  // Runs the tool through this command, e.g. one that drops privileges ("setpriv ...").
+  std::vector<std::string> prefix;
+
+  // Faults and pacing of the tool's surroundings.
+  std::vector<int> closed_fds;   // standard descriptors (0, 1, 2) the tool starts without
+  bool sigpipe_ignored = false;  // the tool inherits SIGPIPE ignored instead of at its default
+  // Captured stdout: once this many bytes are in, the read end is closed (a reader that
+  // goes away). 0: read to the end.
+  std::size_t stdout_limit = 0;
+  // A slow reader: stdout is read in pieces of this size (0: as much as there is), with this
+  // pause before each read.
+  std::size_t stdout_read_size = 0;
+  int stdout_read_pause_us = 0;
+  // The capacity of the stdout pipe in bytes (0: the system's default).
+  std::size_t stdout_pipe_size = 0;
+  // Once stdout has delivered `pause_at_output` bytes (> 0), reading stops until the pipe is
+  // full, so that the tool is held in a write; then on_pause runs once and reading goes on.
+  std::size_t pause_at_output = 0;
+  std::function<void()> on_pause;
 };
 
 struct run_result {
