@@ -1,5 +1,6 @@
 #include "stream/read_mapped.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -41,7 +42,7 @@ int read_mapped(int fd, const handler_chain& chain, std::size_t window_max) {
     return -1;
   }
   const auto page_size = static_cast<off_t>(page_result);
-  const off_t file_size = ::lseek(fd, 0, SEEK_END);
+  off_t file_size = ::lseek(fd, 0, SEEK_END);
   if (file_size < 0) {
     diag("lseek() failed: %s\n", std::strerror(errno));
     return -1;
@@ -63,6 +64,20 @@ int read_mapped(int fd, const handler_chain& chain, std::size_t window_max) {
   off_t prefaulted = 0;  // the file offset up to which the window's pages are mapped in
   off_t frame_offset = 0;
   for (std::uint64_t frame = 0;;) {
+    // Mapped pages that a truncation has cut off the file fault when read, so a file that
+    // shrank since the last frame ends where it ends now, as it would for read().
+    struct stat now {};
+    if (::fstat(fd, &now) == 0 && now.st_size < file_size) {
+      file_size = now.st_size;
+      if (frame_offset >= file_size) {
+        break;
+      }
+    }
+    const off_t remaining = file_size - frame_offset;
+    if (remaining < static_cast<off_t>(FRAME_SIZE_525_60)) {
+      report_premature_end(static_cast<std::size_t>(remaining));
+      return -1;
+    }
     if (!window.mapped() || frame_offset + static_cast<off_t>(FRAME_SIZE_625_50) >
                                 window.offset() + static_cast<off_t>(window.length())) {
       if (!unmap_reported(window)) {
@@ -90,8 +105,7 @@ int read_mapped(int fd, const handler_chain& chain, std::size_t window_max) {
     const std::uint8_t* const bytes = window.bytes().data() + (frame_offset - window.offset());
     // A 625/50 frame cut short by the end of the file is a premature end: nothing may read
     // the window past the file's last byte.
-    const std::size_t size =
-        parse_frame(decoder.get(), bytes, static_cast<std::size_t>(file_size - frame_offset));
+    const std::size_t size = parse_frame(decoder.get(), bytes, static_cast<std::size_t>(remaining));
     if (size == 0) {
       return -1;
     }
@@ -102,11 +116,6 @@ int read_mapped(int fd, const handler_chain& chain, std::size_t window_max) {
     frame_offset += static_cast<off_t>(size);
     if (frame_offset >= file_size || ++frame >= max_frames) {
       break;
-    }
-    const off_t remaining = file_size - frame_offset;
-    if (remaining < static_cast<off_t>(FRAME_SIZE_525_60)) {
-      report_premature_end(static_cast<std::size_t>(remaining));
-      return -1;
     }
   }
   const int result = end_call(chain);
