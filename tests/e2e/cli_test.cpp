@@ -28,20 +28,12 @@ std::vector<std::string> in_dir(std::vector<std::string> args, const temp_dir& d
   return args;
 }
 
-struct cli_case {
-  const char* name;
-  std::vector<std::string> args;
-  std::string out;
-  std::string err;
-  int status = 0;
-};
-
 // Three 625/50 frames recorded at 2008-05-17 12:30:00 in {dir}/a.dv.
 const std::string one_line = "{0}{2}2008-05-17|12:30:00\r\n";
 
 TEST(CommandLine, Cases) {
   const std::string usage = usage_text;
-  const std::vector<cli_case> cases = {
+  const std::vector<tool_case> cases = {
       {"no arguments", {}, usage, "", 1},
       {"help", {"-h"}, usage, "", 0},
       {"long help", {"--help"}, usage, "", 0},
@@ -143,7 +135,7 @@ TEST(CommandLine, Cases) {
   const bytes three = frames(3);
   write_file(dir.file("a.dv"), three);
   write_file(dir.file("-s"), three);
-  for (const cli_case& c : cases) {
+  for (const tool_case& c : cases) {
     SCOPED_TRACE(c.name);
     const run_result r = run_tool(in_dir(c.args, dir));
     EXPECT_EQ(r.out, in_dir(c.out, dir));
@@ -167,7 +159,7 @@ TEST(CommandLine, MaxFramesBases) {
     const run_result r = run_tool({"-s", "-f", "%T", "-n", c.argument, dir.file("f.dv")});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(static_cast<std::size_t>(std::count(r.out.begin(), r.out.end(), '\n')), c.lines);
+    EXPECT_EQ(count_of(r.out, "\n"), c.lines);
   }
 }
 

@@ -19,14 +19,6 @@
 namespace test_support {
 namespace {
 
-std::size_t count_of(const std::string& text, const std::string& what) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
 // A checksum, to compare long streams without printing them on a mismatch.
 std::size_t checksum(const std::string& data) { return std::hash<std::string>{}(data); }
 
@@ -202,15 +194,8 @@ TEST(Faults, OddBytesInArguments) {
   temp_dir dir;
   const std::string odd = "a\nb\xff\xfe\x01 c\t\"'`";
   const std::string long_name(5000, 'n');
-  struct odd_case {
-    const char* name;
-    std::vector<std::string> args;
-    std::string out;
-    std::string err;
-    int status;
-  };
   const std::string line = "{0}{2}2008-05-17|12:30:00\r\n";
-  const std::vector<odd_case> cases = {
+  const std::vector<tool_case> cases = {
       {"missing file with odd bytes",
        {"-s", dir.file(odd)},
        "",
@@ -250,7 +235,7 @@ TEST(Faults, OddBytesInArguments) {
        1},
   };
   write_file(dir.file(odd + ".dv"), frames(3));
-  for (const odd_case& c : cases) {
+  for (const tool_case& c : cases) {
     SCOPED_TRACE(c.name);
     const run_result r = run_tool(c.args);
     EXPECT_EQ(r.out, c.out);
@@ -307,15 +292,8 @@ TEST(Faults, PermissionDenied) {
   std::filesystem::create_directory(dir.file("ro"));
   ::chmod(dir.file("ro").c_str(), 0555);
 
-  struct denied_case {
-    const char* name;
-    std::vector<std::string> args;
-    std::string out;
-    std::string err;
-    int status;
-  };
   const std::string line = "{0}{2}2008-05-17|12:30:00\r\n";
-  const std::vector<denied_case> cases = {
+  const std::vector<tool_case> cases = {
       {"unreadable input, then a good one",
        {"-s", dir.file("locked.dv"), dir.file("a.dv")},
        line,
@@ -332,7 +310,7 @@ TEST(Faults, PermissionDenied) {
        "fopen(\"" + dir.file("ro/i.txt") + "\"...) failed: Permission denied\n",
        1},
   };
-  for (const denied_case& c : cases) {
+  for (const tool_case& c : cases) {
     SCOPED_TRACE(c.name);
     const run_result r = run_tool(c.args, as_user);
     EXPECT_EQ(r.out, c.out);

@@ -12,14 +12,6 @@
 namespace test_support {
 namespace {
 
-std::size_t count(const std::string& text, const std::string& what) {
-  std::size_t found = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-    ++found;
-  }
-  return found;
-}
-
 bytes cut(bytes frame, std::size_t size) {
   frame.resize(size);
   return frame;
@@ -129,7 +121,7 @@ TEST(MappedReading, SameAsBufferedReading) {
     EXPECT_EQ(mapped.status, buffered.status);
     EXPECT_EQ(mapped.err, c.err);
     EXPECT_EQ(mapped.status, c.status);
-    EXPECT_EQ(count(mapped.out, "Frame # "), c.frames);
+    EXPECT_EQ(count_of(mapped.out, "Frame # "), c.frames);
   }
 }
 

@@ -49,6 +49,24 @@ inline bytes operator+(bytes a, const bytes& b) {
 
 inline bytes filler(std::size_t size, std::uint8_t value = 0x5a) { return bytes(size, value); }
 
+// How often `what` occurs in `text`.
+inline std::size_t count_of(const std::string& text, const std::string& what) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// One run of the tool in a table of cases: its arguments and what it must print and return.
+struct tool_case {
+  const char* name;
+  std::vector<std::string> args;
+  std::string out;
+  std::string err;
+  int status = 0;
+};
+
 inline const std::string usage_text =
     "Usage: tapestamp [options] [<dvfile>]\n"
     "\n"
