@@ -53,10 +53,7 @@ TEST(FirstDate, Cases) {
   temp_dir dir;
   for (const date1_case& c : cases) {
     SCOPED_TRACE(c.name);
-    write_file(dir.file("in.dv"), c.input);
-    std::vector<std::string> args = c.args;
-    args.push_back(dir.file("in.dv"));
-    const run_result r = run_tool(args);
+    const run_result r = run_on_file(dir, c.input, c.args);
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 0);

@@ -83,8 +83,7 @@ TEST(InfoReport, FrameBlocks) {
   temp_dir dir;
   for (const info_case& c : cases) {
     SCOPED_TRACE(c.name);
-    write_file(dir.file("in.dv"), frames(1, c.spec));
-    const run_result r = run_tool({"-i", dir.file("in.dv")});
+    const run_result r = run_on_file(dir, frames(1, c.spec), {"-i"});
     EXPECT_EQ(r.out, block(0, c.video, c.audio, c.stamps));
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 0);

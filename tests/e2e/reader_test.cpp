@@ -111,10 +111,7 @@ TEST(Reader, StreamsFromAFile) {
   temp_dir dir;
   for (const stream_case& c : stream_cases()) {
     SCOPED_TRACE(c.name);
-    write_file(dir.file("in.dv"), c.input);
-    std::vector<std::string> a = args({"-s"}, c);
-    a.push_back(dir.file("in.dv"));
-    const run_result r = run_tool(a);
+    const run_result r = run_on_file(dir, c.input, args({"-s"}, c));
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(r.status, c.status);

@@ -88,11 +88,9 @@ TEST(Subtitles, Cases) {
   temp_dir dir;
   for (const subtitle_case& c : cases) {
     SCOPED_TRACE(c.name);
-    write_file(dir.file("in.dv"), c.input);
     std::vector<std::string> args = {"-s"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    args.push_back(dir.file("in.dv"));
-    const run_result r = run_tool(args);
+    const run_result r = run_on_file(dir, c.input, args);
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 0);

@@ -270,6 +270,14 @@ temp_dir::~temp_dir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
+run_result run_on_file(const temp_dir& dir, const std::vector<std::uint8_t>& input,
+                       std::vector<std::string> args, const run_input& options) {
+  const std::string path = dir.file("in.dv");
+  write_file(path, input);
+  args.push_back(path);
+  return run_tool(args, options);
+}
+
 void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),

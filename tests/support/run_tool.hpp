@@ -66,6 +66,10 @@ class temp_dir {
   std::filesystem::path path_;
 };
 
+// Writes `input` to a file in `dir` and runs the tool on it: `args`, then the file's path.
+run_result run_on_file(const temp_dir& dir, const std::vector<std::uint8_t>& input,
+                       std::vector<std::string> args, const run_input& options = {});
+
 void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes);
 void write_file(const std::string& path, const std::string& text);
 std::string read_file(const std::string& path);
