@@ -50,10 +50,6 @@ int read_mapped(int fd, const handler_chain& chain, std::size_t window_max) {
   if (file_size == 0 || max_frames == 0) {
     return end_call(chain);
   }
-  if (file_size < static_cast<off_t>(FRAME_SIZE_525_60)) {
-    report_premature_end(static_cast<std::size_t>(file_size));
-    return -1;
-  }
   // A window must always reach a whole 625/50 frame past the page its frame starts in.
   const auto cap =
       static_cast<off_t>(window_max < FRAME_SIZE_625_50 + static_cast<std::size_t>(page_size)
@@ -73,6 +69,7 @@ int read_mapped(int fd, const handler_chain& chain, std::size_t window_max) {
         break;
       }
     }
+    // Fewer bytes than the smallest frame, at the start of a short file or after a frame.
     const off_t remaining = file_size - frame_offset;
     if (remaining < static_cast<off_t>(FRAME_SIZE_525_60)) {
       report_premature_end(static_cast<std::size_t>(remaining));
