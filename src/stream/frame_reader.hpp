@@ -23,6 +23,8 @@ struct handler_context {
   std::tm boundary;         // subtitles: no text after this time; year 0 means no boundary
   int dump_ssyb;            // info report: list ssyb packs
   int dump_vaux;            // info report: list vaux packs
+  int format;               // index of the output format in the handler's own table
+  const char* path;         // a path the handler writes to (the split files' prefix)
 };
 
 // Called once per frame with the frame number (from 0 in each stream), the decoder that has

@@ -14,6 +14,8 @@ extern int dump_vaux;  // info report lists vaux packs
 extern int use_mmap;   // regular files may be read through a mapping
 // Frames handled per stream at most; all bits set means no limit.
 extern std::uint64_t max_frames;
+// Seconds added to every frame's recorded time (--clock-offset).
+extern std::int64_t clock_offset;
 
 }  // namespace tapestamp
 
