@@ -307,6 +307,7 @@ int run_with_options(int argc, char** argv, const char* invocation) {
   int status = 0;
   if (filled > 0) {
     status = run_streams(argc, argv, optind, options.stream_copy, chain);
+    finish_run(chain);
   }
   const bool info_closed = info_stream.close();
   const bool subs_closed = subs_stream.close();

@@ -1,4 +1,5 @@
 #include "reports/reports.hpp"
+#include "stream/frame_facts.hpp"
 #include "stream/output_error.hpp"
 
 namespace tapestamp {
@@ -26,6 +27,16 @@ const char* scan_text(dv_decoder_t* decoder) {
 }
 
 }  // namespace
+
+void format_recorded(const frame_facts& facts, bool with_offset, char (&text)[recorded_text_size]) {
+  if (!facts.dated) {
+    std::snprintf(text, sizeof text, "0000-00-00 00:00:00");
+    return;
+  }
+  const std::tm& time = with_offset ? facts.recorded : facts.frame_recorded;
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", time.tm_year + 1900,
+                time.tm_mon + 1, time.tm_mday, time.tm_hour, time.tm_min, time.tm_sec);
+}
 
 void dump_packs(std::FILE* stream, const char* prefix, dv_decoder_t* decoder, pack_kind kind) {
   if (prefix == nullptr) {
@@ -60,11 +71,11 @@ int info_handler(int frame, dv_decoder_t* decoder, const std::uint8_t* /*bytes*/
   const int frequency = dv_get_frequency(decoder);
   // Cleared first, so that the text printed is only ever what libdv wrote.
   char timecode[32] = {};
-  char recorded[40] = {};
   dv_get_timestamp(decoder, timecode);
-  dv_get_recording_datetime(decoder, recorded);
   timecode[sizeof timecode - 1] = '\0';
-  recorded[sizeof recorded - 1] = '\0';
+  // The report shows the time the frame holds, without the clock offset.
+  char recorded[recorded_text_size];
+  format_recorded(current_frame(), false, recorded);
   if (std::fprintf(context->stream,
                    "Frame # %d:\n\tvideo: %s %s%s\n\taudio: %d channels, %d Hz, %d samples\n"
                    "\ttimestamp: %s  recording date & time: %s\n",

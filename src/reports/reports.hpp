@@ -2,9 +2,11 @@
 #ifndef TAPESTAMP_REPORTS_REPORTS_HPP_
 #define TAPESTAMP_REPORTS_REPORTS_HPP_
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
+#include "stream/frame_facts.hpp"
 #include "stream/frame_reader.hpp"
 
 namespace tapestamp {
@@ -24,6 +26,11 @@ int subtitle_handler(int frame, dv_decoder_t* decoder, const std::uint8_t* bytes
 // to stop the stream. Returns 1 before that and on the end call.
 int date1_handler(int frame, dv_decoder_t* decoder, const std::uint8_t* bytes,
                   const handler_context* context);
+
+// "YYYY-MM-DD HH:MM:SS": the frame's recorded time, with the clock offset added when
+// `with_offset` is set, or "0000-00-00 00:00:00" when the frame has none.
+inline constexpr std::size_t recorded_text_size = 80;
+void format_recorded(const frame_facts& facts, bool with_offset, char (&text)[recorded_text_size]);
 
 enum class pack_kind { ssyb, vaux };
 

@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "reports/reports.hpp"
+#include "stream/frame_facts.hpp"
 #include "stream/output_error.hpp"
 
 namespace tapestamp {
@@ -40,13 +41,13 @@ void write_subtitle(std::FILE* stream) {
 
 // The subtitle text of the frame the decoder holds into `text`, empty when the frame has no
 // date, lies after the boundary, or its text does not fit.
-void frame_text(dv_decoder_t* decoder, const handler_context& context,
-                char (&text)[sizeof pending_subtitle.caption]) {
+void frame_text(const handler_context& context, char (&text)[sizeof pending_subtitle.caption]) {
   text[0] = '\0';
-  std::tm recorded{};
-  if (dv_get_recording_datetime_tm(decoder, &recorded) == 0) {
+  const frame_facts& facts = current_frame();
+  if (!facts.dated) {
     return;
   }
+  const std::tm& recorded = facts.recorded;
   if (context.boundary.tm_year != 0 && is_after(recorded, context.boundary)) {
     return;
   }
@@ -61,18 +62,23 @@ void frame_text(dv_decoder_t* decoder, const handler_context& context,
 
 }  // namespace
 
-int subtitle_handler(int frame, dv_decoder_t* decoder, const std::uint8_t* /*bytes*/,
+int subtitle_handler(int frame, dv_decoder_t* /*decoder*/, const std::uint8_t* /*bytes*/,
                      const handler_context* context) {
   pending_subtitle_record& pending = pending_subtitle;
-  if (frame < 0) {
+  // A subtitle still pending when its stream failed is carried into the next stream, and
+  // written at the end of the run if none takes it on.
+  if (frame == end_of_stream_call || frame == run_finished_call) {
     if (pending.caption[0] != '\0') {
       write_subtitle(context->stream);
     }
     pending.caption[0] = '\0';
     return 1;
   }
+  if (frame < 0) {
+    return 1;
+  }
   char text[sizeof pending.caption];
-  frame_text(decoder, *context, text);
+  frame_text(*context, text);
   if (pending.caption[0] == '\0') {
     std::strcpy(pending.caption, text);
     pending.first_frame = frame;

@@ -30,7 +30,14 @@ inline constexpr std::int64_t ticks_per_second = 30000;
 inline constexpr std::int64_t ticks_625_50 = 1200;
 inline constexpr std::int64_t ticks_525_60 = 1001;
 
-enum class recording_reason { none, stream_start, system_change, rec_start, time_jump, date_appears };
+enum class recording_reason {
+  none,
+  stream_start,
+  system_change,
+  rec_start,
+  time_jump,
+  date_appears
+};
 
 // "stream-start", "system-change", "rec-start", "time-jump", "date-appears"; "" for none.
 const char* reason_name(recording_reason reason);
@@ -49,14 +56,14 @@ struct frame_facts {
 };
 
 struct stream_facts {
-  const char* name = "-";           // the input's name, "-" for standard input
-  int fd = -1;                      // the input's descriptor
-  bool seekable = false;            // frames are at known offsets of a regular file
-  off_t offset = 0;                 // when seekable: the current frame's offset in the file
-  std::uint64_t frames = 0;         // frames handed to the chain so far
-  std::int64_t ticks = 0;           // time after the last frame handed out, within the stream
-  std::int64_t run_ticks_start = 0; // the run's time at which the stream starts
-  bool failed = false;              // during the closed call: the stream failed
+  const char* name = "-";              // the input's name, "-" for standard input
+  int fd = -1;                         // the input's descriptor
+  bool seekable = false;               // frames are at known offsets of a regular file
+  off_t offset = 0;                    // when seekable: the current frame's offset in the file
+  std::uint64_t frames = 0;            // frames handed to the chain so far
+  std::int64_t ticks = 0;              // time after the last frame handed out, within the stream
+  std::int64_t run_ticks_start = 0;    // the run's time at which the stream starts
+  bool failed = false;                 // during the closed call: the stream failed
   const std::uint8_t* tail = nullptr;  // during a tail call: the bytes
   std::size_t tail_size = 0;
 };

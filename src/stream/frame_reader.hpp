@@ -53,6 +53,9 @@ struct handler_chain {
 // Returns 0 on success (including a stop asked by a handler), -1 on failure.
 int process_stream(int fd, const char* name, int stream_copy, const handler_chain& chain);
 
+// The call every handler gets once the run's last stream is over.
+void finish_run(const handler_chain& chain);
+
 }  // namespace tapestamp
 
 #endif  // TAPESTAMP_STREAM_FRAME_READER_HPP_

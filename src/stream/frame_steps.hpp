@@ -3,6 +3,8 @@
 #ifndef TAPESTAMP_STREAM_FRAME_STEPS_HPP_
 #define TAPESTAMP_STREAM_FRAME_STEPS_HPP_
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -28,6 +30,33 @@ std::size_t parse_frame(dv_decoder_t* decoder, const std::uint8_t* bytes, std::s
 // to go on; otherwise 0 (stop, success) or -1 (stop, failure).
 int call_handlers(const handler_chain& chain, std::uint64_t frame, dv_decoder_t* decoder,
                   const std::uint8_t* bytes);
+
+// Starts the stream facts of a new stream on fd. seekable: its frames are read at known
+// offsets of a regular file.
+void begin_stream(int fd, const char* name, bool seekable);
+
+// Works out the facts of a parsed frame of `size` bytes (at file offset `offset` when the
+// stream is seekable) and hands the frame to the chain. Returns as call_handlers does.
+int hand_out(const handler_chain& chain, std::uint64_t frame, dv_decoder_t* decoder,
+             const std::uint8_t* bytes, std::size_t size, off_t offset);
+
+// Where the bytes of a failed stream that follow its last handled frame go: every handler's
+// tail call and, in pass-through mode, descriptor 1.
+class tail_copy {
+ public:
+  tail_copy(const handler_chain& chain, bool to_stdout) : chain_(chain), to_stdout_(to_stdout) {}
+  void put(const std::uint8_t* bytes, std::size_t size);
+
+ private:
+  const handler_chain& chain_;
+  bool to_stdout_;
+};
+
+// Writes all `size` bytes to descriptor 1. Returns false after reporting a write error.
+bool copy_out(const std::uint8_t* bytes, std::size_t size);
+
+// The call every handler gets once a stream is over, however it ended.
+void close_stream(const handler_chain& chain, bool failed);
 
 // The end call: every handler gets frame number -1 until one stops. Returns the stream's
 // result, 0 or -1.

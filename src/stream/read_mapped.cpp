@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "stream/diag.hpp"
 #include "stream/frame_steps.hpp"
@@ -27,6 +29,39 @@ bool unmap_reported(mmap_window& window) {
     return false;
   }
   return true;
+}
+
+// After a failure: the file from `offset` to `end`, read anew, to the handlers that keep the
+// stream's bytes.
+void drain_tail(int fd, off_t offset, off_t end, const handler_chain& chain) {
+  if (keep_tail == 0 || offset >= end) {
+    return;
+  }
+  const std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[FRAME_SIZE_625_50]);
+  if (!buffer) {
+    diag("malloc() failed: %s\n", std::strerror(ENOMEM));
+    return;
+  }
+  tail_copy tail(chain, false);
+  while (offset < end) {
+    const off_t left = end - offset;
+    const std::size_t want = left < static_cast<off_t>(FRAME_SIZE_625_50)
+                                 ? static_cast<std::size_t>(left)
+                                 : FRAME_SIZE_625_50;
+    const ssize_t n = ::pread(fd, buffer.get(), want, offset);
+    if (n < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      diag("read() failed: %s\n", std::strerror(errno));
+      return;
+    }
+    if (n == 0) {
+      return;
+    }
+    tail.put(buffer.get(), static_cast<std::size_t>(n));
+    offset += n;
+  }
 }
 
 }  // namespace
@@ -73,6 +108,7 @@ int read_mapped(int fd, const handler_chain& chain, std::size_t window_max) {
     const off_t remaining = file_size - frame_offset;
     if (remaining < static_cast<off_t>(FRAME_SIZE_525_60)) {
       report_premature_end(static_cast<std::size_t>(remaining));
+      drain_tail(fd, frame_offset, file_size, chain);
       return -1;
     }
     if (!window.mapped() || frame_offset + static_cast<off_t>(FRAME_SIZE_625_50) >
@@ -86,6 +122,7 @@ int read_mapped(int fd, const handler_chain& chain, std::size_t window_max) {
       window = mmap_window::map(fd, window_offset, window_length);
       if (!window.mapped()) {
         diag("mmap() failed: %s\n", std::strerror(errno));
+        drain_tail(fd, frame_offset, file_size, chain);
         return -1;
       }
       prefaulted = window_offset;
@@ -104,9 +141,13 @@ int read_mapped(int fd, const handler_chain& chain, std::size_t window_max) {
     // the window past the file's last byte.
     const std::size_t size = parse_frame(decoder.get(), bytes, static_cast<std::size_t>(remaining));
     if (size == 0) {
+      drain_tail(fd, frame_offset, file_size, chain);
       return -1;
     }
-    const int result = call_handlers(chain, frame, decoder.get(), bytes);
+    const int result = hand_out(chain, frame, decoder.get(), bytes, size, frame_offset);
+    if (result == -1) {
+      drain_tail(fd, frame_offset, file_size, chain);
+    }
     if (result != 1) {
       return unmap_reported(window) ? result : -1;
     }

@@ -9,6 +9,7 @@ int date1 = 0;
 int dump_ssyb = 0;
 int dump_vaux = 0;
 int use_mmap = 1;
+int keep_tail = 0;
 std::uint64_t max_frames = std::numeric_limits<std::uint64_t>::max();
 std::int64_t clock_offset = 0;
 

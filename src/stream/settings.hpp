@@ -12,6 +12,9 @@ extern int date1;      // first-date line selected
 extern int dump_ssyb;  // info report lists ssyb packs
 extern int dump_vaux;  // info report lists vaux packs
 extern int use_mmap;   // regular files may be read through a mapping
+// A handler keeps the stream's bytes (split files): a failed stream's remaining bytes are
+// read and handed to the chain.
+extern int keep_tail;
 // Frames handled per stream at most; all bits set means no limit.
 extern std::uint64_t max_frames;
 // Seconds added to every frame's recorded time (--clock-offset).

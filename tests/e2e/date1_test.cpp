@@ -38,7 +38,8 @@ TEST(FirstDate, Cases) {
       {"with subtitles",
        {"-d", "-s", "-f", "%T"},
        frames(5, {}, 1),
-       "{0}{0}12:30:00\r\n{1}{1}12:30:01\r\n" + third_frame},
+       // The subtitle the stop left pending is written at the end of the run.
+       "{0}{0}12:30:00\r\n{1}{1}12:30:01\r\n" + third_frame + "{2}{2}12:30:02\r\n"},
       {"with the report",
        {"-d", "-i"},
        frames(2) + frames(1, ntsc()) + frames(2),
@@ -72,7 +73,8 @@ TEST(FirstDate, EachFileItsOwnLine) {
   // A subtitle left pending by the stop goes on into the next file.
   const run_result s = run_tool({"-d", "-s", "-f", "%T", dir.file("a.dv"), dir.file("a.dv")});
   EXPECT_EQ(s.out, "{0}{0}12:30:00\r\n{1}{1}12:30:01\r\n" + third_frame +
-                       "{2}{2}12:30:02\r\n{0}{0}12:30:00\r\n{1}{1}12:30:01\r\n" + third_frame);
+                       "{2}{2}12:30:02\r\n{0}{0}12:30:00\r\n{1}{1}12:30:01\r\n" + third_frame +
+                       "{2}{2}12:30:02\r\n");
 }
 
 }  // namespace

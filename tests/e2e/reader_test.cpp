@@ -32,7 +32,8 @@ struct stream_case {
   std::string out;  // the subtitles
   std::string err;
   int status;
-  std::size_t copied;  // bytes the pass-through copy holds
+  // Bytes the pass-through copy holds: a failed stream is still copied to its end.
+  std::size_t copied;
 };
 
 const std::size_t pal_size = 144000;
@@ -46,14 +47,14 @@ std::vector<stream_case> stream_cases() {
       "dv_parse_header() failed\nInput stream is corrupted or isn't raw DV stream!\n";
   return {
       {"empty input", {}, {}, "", "", 0, 0},
-      {"one byte", filler(1), {}, "", "remains only 1 bytes, premature EOF?\n", 1, 0},
+      {"one byte", filler(1), {}, "", "remains only 1 bytes, premature EOF?\n", 1, 1},
       {"one byte short of a frame",
        filler(ntsc_size - 1),
        {},
        "",
        "remains only 119999 bytes, premature EOF?\n",
        1,
-       0},
+       ntsc_size - 1},
       {"625/50 frames", pal3, {}, lines(0, 3), "", 0, 3 * pal_size},
       {"525/60 frames", frames(3, ntsc(), 1), {}, lines(0, 3), "", 0, 3 * ntsc_size},
       {"systems switching",
@@ -67,34 +68,34 @@ std::vector<stream_case> stream_cases() {
       {"whole frames and stray bytes",
        pal3 + filler(100),
        {},
-       lines(0, 2),
+       lines(0, 3),
        "remains only 100 bytes, premature EOF?\n",
        1,
-       3 * pal_size},
+       3 * pal_size + 100},
       // A 625/50 frame whose tail is missing is not handed out: the bytes left are reported.
       {"625/50 frame cut short",
        frames(2, {}, 1) + bytes(pal3.begin() + 2 * pal_size, pal3.end() - 1),
        {},
-       lines(0, 1),
+       lines(0, 2),
        "remains only 143999 bytes, premature EOF?\n",
        1,
-       2 * pal_size},
+       3 * pal_size - 1},
       {"625/50 frame with only 525/60 bytes",
        frames(2, {}, 1) +
            bytes(pal3.begin() + 2 * pal_size, pal3.begin() + 2 * pal_size + ntsc_size),
        {},
-       lines(0, 1),
+       lines(0, 2),
        "remains only 120000 bytes, premature EOF?\n",
        1,
-       2 * pal_size},
+       2 * pal_size + ntsc_size},
       {"corrupt header mid-stream",
        frames(2, {}, 1) + frames(1, bad) + pal3,
        {},
-       lines(0, 1),
+       lines(0, 2),
        header_error,
        1,
-       2 * pal_size},
-      {"corrupt first frame", frames(1, bad), {}, "", header_error, 1, 0},
+       6 * pal_size},
+      {"corrupt first frame", frames(1, bad), {}, "", header_error, 1, pal_size},
       {"frame limit", frames(5, {}, 1), {"-n", "2"}, lines(0, 2), "", 0, 2 * pal_size},
       {"frame limit beyond the stream", pal3, {"-n", "10"}, lines(0, 3), "", 0, 3 * pal_size},
       {"frame limit zero", pal3, {"-n", "0"}, "", "", 0, 0},
@@ -132,7 +133,8 @@ TEST(Reader, StreamsFromAPipeInSmallPieces) {
   }
 }
 
-// Pass-through copies every frame handed out, byte for byte, and nothing else.
+// Pass-through copies every frame handed out, byte for byte, and after a failure the rest of
+// the input; a frame limit ends the copy where the handling ends.
 TEST(Reader, PassThroughCopiesHandledFrames) {
   temp_dir dir;
   for (const stream_case& c : stream_cases()) {

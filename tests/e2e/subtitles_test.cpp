@@ -133,7 +133,9 @@ TEST(Subtitles, CarriedAcrossStreams) {
   };
   const std::string first = "{0}{2}12:29:59\r\n";
   const std::vector<carry_case> cases = {
-      {"no stream follows", {"failed.dv"}, first},
+      {"no stream follows: written at the end of the run",
+       {"failed.dv"},
+       first + "{3}{4}12:30:00\r\n"},
       {"same text goes on, last frame from the new stream",
        {"failed.dv", "same.dv"},
        first + "{3}{1}12:30:00\r\n"},
