@@ -1,6 +1,7 @@
 #include "stream/recorded_time.hpp"
 
 #include <array>
+#include <cstring>
 
 #include "stream/frame_reader.hpp"
 
@@ -61,18 +62,33 @@ int time_value(const std::uint8_t* data) {
 // The values seen for one pack, each with how many copies hold it, in the order first seen.
 class vote {
  public:
-  void add(int value) {
+  // Counts one copy whose four data bytes are `raw`; `decode` gives its value, or -1 when it
+  // is not valid. A copy like the one before it, as nearly all are, is counted without
+  // being decoded again.
+  void add(std::uint32_t raw, int (*decode)(const std::uint8_t*), const std::uint8_t* data) {
+    if (have_last_ && raw == last_raw_) {
+      if (last_ != invalid) {
+        ++counts_[last_];
+      }
+      return;
+    }
+    have_last_ = true;
+    last_raw_ = raw;
+    last_ = invalid;
+    const int value = decode(data);
     if (value < 0) {
       return;
     }
     for (std::size_t i = 0; i < distinct_; ++i) {
       if (values_[i] == value) {
         ++counts_[i];
+        last_ = i;
         return;
       }
     }
     values_[distinct_] = value;
     counts_[distinct_] = 1;
+    last_ = distinct_;
     ++distinct_;
   }
 
@@ -95,13 +111,22 @@ class vote {
   std::array<int, max_copies> values_;
   std::array<unsigned, max_copies> counts_;
   std::size_t distinct_ = 0;
+  bool have_last_ = false;
+  std::uint32_t last_raw_ = 0;
+  static constexpr std::size_t invalid = max_copies;
+  std::size_t last_ = invalid;  // index of the last copy's value, or invalid
 };
 
 void count_pack(const std::uint8_t* pack, vote& dates, vote& times) {
+  if (pack[0] != date_pack_id && pack[0] != time_pack_id) {
+    return;
+  }
+  std::uint32_t raw = 0;
+  std::memcpy(&raw, pack + 1, sizeof raw);
   if (pack[0] == date_pack_id) {
-    dates.add(date_value(pack + 1));
-  } else if (pack[0] == time_pack_id) {
-    times.add(time_value(pack + 1));
+    dates.add(raw, date_value, pack + 1);
+  } else {
+    times.add(raw, time_value, pack + 1);
   }
 }
 
