@@ -1,7 +1,8 @@
 # bash completion for tapestamp                              -*- shell-script -*-
 #
-# Completes the options, long and short, and file names for the DV file operands and the
-# two output files. The values of -f, -b and -n are free text: nothing is offered for them.
+# Completes the options, long and short, file names for the DV file operands, the output
+# files and the split prefix, and the names of the subtitle and recordings formats. The
+# values of -f, -b, -n and --clock-offset are free text: nothing is offered for them.
 # Works inside the bash-completion framework and, with plain bash, on its own.
 
 _tapestamp() {
@@ -25,11 +26,19 @@ _tapestamp() {
   fi
 
   case $prev in
-    --info-out | --subtitles-out)
+    --info-out | --subtitles-out | --recordings-out | --split)
       _tapestamp_files
       return
       ;;
-    -f | --time-format | -b | --boundary | -n | --max-frames)
+    --subtitles-format)
+      mapfile -t COMPREPLY < <(compgen -W 'microdvd srt vtt ass' -- "$cur")
+      return
+      ;;
+    --recordings-format)
+      mapfile -t COMPREPLY < <(compgen -W 'text csv json ffmetadata matroska vtt' -- "$cur")
+      return
+      ;;
+    -f | --time-format | -b | --boundary | -n | --max-frames | --clock-offset)
       COMPREPLY=()
       return
       ;;
@@ -47,7 +56,8 @@ _tapestamp() {
   if [[ $cur == -* ]]; then
     local options='-i --info --info-out --ssyb-dump --vaux-dump -s --subtitles
       --subtitles-out -f --time-format -b --boundary -n --max-frames -d --date1 --no-mmap
-      -p --pass-through -v --verbose -h --help -V --version'
+      -p --pass-through -v --verbose -h --help -V --version --subtitles-format
+      --clock-offset --recordings --recordings-out --recordings-format --split'
     mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
     return
   fi

@@ -4,10 +4,12 @@
 #include <getopt.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <utility>
 
 #include "reports/reports.hpp"
@@ -42,6 +44,13 @@ constexpr const char* usage_text =
     " -v, --verbose             be verbose\n"
     " -h, --help                this short usage listing\n"
     " -V, --version             utility version info\n"
+    "     --subtitles-format <fmt>  subtitles as microdvd (default), srt, vtt or ass\n"
+    "     --clock-offset <offset>  add <offset> (e.g. +1h, -1d2h30m) to rec. times\n"
+    "     --recordings          list the recordings of the stream on stdout\n"
+    "     --recordings-out <fn>  like --recordings, but write to file <fn>\n"
+    "     --recordings-format <fmt>  text (default), csv, json, ffmetadata, matroska\n"
+    "                           or vtt\n"
+    "     --split <prefix>      write every recording to a file <prefix>NNN_<date>.dv\n"
     "\n"
     "Report bugs to https://tapestamp.org/bugs";
 
@@ -63,6 +72,12 @@ const option long_options[] = {
     {"verbose", no_argument, nullptr, 'v'},
     {"version", no_argument, nullptr, 'V'},
     {"help", no_argument, nullptr, 'h'},
+    {"subtitles-format", required_argument, nullptr, 0},
+    {"clock-offset", required_argument, nullptr, 0},
+    {"recordings", no_argument, nullptr, 0},
+    {"recordings-out", required_argument, nullptr, 0},
+    {"recordings-format", required_argument, nullptr, 0},
+    {"split", required_argument, nullptr, 0},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -76,7 +91,12 @@ struct run_options {
   const char* subs_format = "%F|%T";
   const char* info_file = nullptr;
   const char* subs_file = nullptr;
+  int subs_kind = 0;  // index in the subtitle format table
   std::tm boundary{};
+  int recordings_wanted = 0;
+  const char* recordings_file = nullptr;
+  int recordings_kind = 0;  // index in the recordings format table
+  const char* split_prefix = nullptr;
 };
 
 // Ends the run's use of standard output: whatever it holds is flushed, and text that could
@@ -105,6 +125,84 @@ bool parse_boundary(const char* text, std::tm& boundary) {
   return false;
 }
 
+// A clock offset: a sign, then one or more of <number>d, <number>h, <number>m and
+// <number>s, each at most once and in that order. Returns false for any other text.
+bool parse_clock_offset(const char* text, std::int64_t& seconds) {
+  if (*text != '+' && *text != '-') {
+    return false;
+  }
+  const bool negative = *text++ == '-';
+  constexpr struct {
+    char unit;
+    std::int64_t seconds;
+  } units[] = {{'d', 86400}, {'h', 3600}, {'m', 60}, {'s', 1}};
+  // Nine digits a number keep every sum far inside the range of the result.
+  constexpr int max_digits = 9;
+  std::int64_t total = 0;
+  std::size_t next_unit = 0;
+  bool any = false;
+  while (*text != '\0') {
+    std::int64_t number = 0;
+    int digits = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+      if (++digits > max_digits) {
+        return false;
+      }
+      number = number * 10 + (*text - '0');
+    }
+    if (digits == 0) {
+      return false;
+    }
+    while (next_unit < std::size(units) && units[next_unit].unit != *text) {
+      ++next_unit;
+    }
+    if (next_unit == std::size(units)) {
+      return false;
+    }
+    total += number * units[next_unit++].seconds;
+    ++text;
+    any = true;
+  }
+  if (!any) {
+    return false;
+  }
+  seconds = negative ? -total : total;
+  return true;
+}
+
+// Handles the long options that have no short form. Returns -1 to go on, or the exit status.
+int parse_long_option(const char* name, run_options& options) {
+  if (std::strcmp(name, "info-out") == 0) {
+    options.info_file = optarg;
+  } else if (std::strcmp(name, "subtitles-out") == 0) {
+    options.subs_file = optarg;
+  } else if (std::strcmp(name, "subtitles-format") == 0) {
+    options.subs_kind = subtitle_format_index(optarg);
+    if (options.subs_kind < 0) {
+      diag("Invalid subtitles-format option argument `%s'\n", optarg);
+      return 1;
+    }
+  } else if (std::strcmp(name, "clock-offset") == 0) {
+    if (!parse_clock_offset(optarg, clock_offset)) {
+      diag("Invalid clock-offset option argument `%s'\n", optarg);
+      return 1;
+    }
+  } else if (std::strcmp(name, "recordings") == 0) {
+    options.recordings_wanted = 1;
+  } else if (std::strcmp(name, "recordings-out") == 0) {
+    options.recordings_file = optarg;
+  } else if (std::strcmp(name, "recordings-format") == 0) {
+    options.recordings_kind = recordings_format_index(optarg);
+    if (options.recordings_kind < 0) {
+      diag("Invalid recordings-format option argument `%s'\n", optarg);
+      return 1;
+    }
+  } else if (std::strcmp(name, "split") == 0) {
+    options.split_prefix = optarg;
+  }
+  return -1;
+}
+
 // Reads the options into `options` and the process-wide settings. Returns -1 to go on with
 // the run, or the exit status the run ends with.
 int parse_options(int argc, char** argv, const char* invocation, run_options& options) {
@@ -114,15 +212,17 @@ int parse_options(int argc, char** argv, const char* invocation, run_options& op
     switch (result) {
       case -1:
         return -1;
-      case 0:
-        // Flag options set their setting themselves; the two output names are told apart
-        // by the option's name.
-        if (std::strcmp(long_options[index].name, "info-out") == 0) {
-          options.info_file = optarg;
-        } else if (std::strcmp(long_options[index].name, "subtitles-out") == 0) {
-          options.subs_file = optarg;
+      case 0: {
+        // Flag options set their setting themselves; the others are told apart by name.
+        if (long_options[index].flag != nullptr) {
+          break;
+        }
+        const int status = parse_long_option(long_options[index].name, options);
+        if (status >= 0) {
+          return status;
         }
         break;
+      }
       case 'i':
         options.info_wanted = 1;
         break;
@@ -174,15 +274,20 @@ int parse_options(int argc, char** argv, const char* invocation, run_options& op
 // Refuses option combinations that would mix outputs on standard output. Returns false after
 // reporting the conflict.
 bool check_conflicts(const run_options& options) {
-  const int stdout_claims = options.stream_copy +
-                            (options.info_wanted && options.info_file == nullptr ? 1 : 0) +
-                            (options.subs_wanted && options.subs_file == nullptr ? 1 : 0);
+  const int stdout_claims =
+      options.stream_copy + (options.info_wanted && options.info_file == nullptr ? 1 : 0) +
+      (options.subs_wanted && options.subs_file == nullptr ? 1 : 0) +
+      (options.recordings_wanted && options.recordings_file == nullptr ? 1 : 0);
   if (stdout_claims > 1) {
     diag("Conflict options for stdout. You make a mistake probably.\n");
     return false;
   }
   if (options.stream_copy && date1) {
     diag("Conflict options pass-through & date1. You make a mistake probably.\n");
+    return false;
+  }
+  if (options.split_prefix != nullptr && date1) {
+    diag("Conflict options split & date1. You make a mistake probably.\n");
     return false;
   }
   return true;
@@ -276,6 +381,7 @@ int run_with_options(int argc, char** argv, const char* invocation) {
 
   output_stream info_stream;
   output_stream subs_stream;
+  output_stream recordings_stream;
   handler_chain chain{};
   std::size_t filled = 0;
   if (dump_ssyb || dump_vaux || options.info_file != nullptr || options.info_wanted) {
@@ -297,6 +403,22 @@ int run_with_options(int argc, char** argv, const char* invocation) {
     slot.context.stream = subs_stream.get();
     slot.context.subs_format = options.subs_format;
     slot.context.boundary = options.boundary;
+    slot.context.format = options.subs_kind;
+  }
+  if (options.recordings_file != nullptr || options.recordings_wanted) {
+    if (!recordings_stream.open(options.recordings_file, "wb")) {
+      return 1;
+    }
+    handler_slot& slot = chain.slots[filled++];
+    slot.handler = recordings_handler;
+    slot.context.stream = recordings_stream.get();
+    slot.context.format = options.recordings_kind;
+  }
+  if (options.split_prefix != nullptr) {
+    keep_tail = 1;
+    handler_slot& slot = chain.slots[filled++];
+    slot.handler = split_handler;
+    slot.context.path = options.split_prefix;
   }
   if (date1) {
     handler_slot& slot = chain.slots[filled++];
@@ -311,7 +433,8 @@ int run_with_options(int argc, char** argv, const char* invocation) {
   }
   const bool info_closed = info_stream.close();
   const bool subs_closed = subs_stream.close();
-  if (!info_closed || !subs_closed) {
+  const bool recordings_closed = recordings_stream.close();
+  if (!info_closed || !subs_closed || !recordings_closed) {
     status = 1;
   }
   if (verbose) {
@@ -347,6 +470,8 @@ int run(int argc, char** argv) {
     print_usage();
     return finish_stdout(1);
   }
+  // Split files are dated in the user's own zone, so it is kept before the zone is changed.
+  save_user_time_zone();
   // A recording time is the camcorder's wall-clock time and carries no zone. libdv hands it
   // over through mktime() in the local zone, which would shift times that fall into a
   // daylight-saving gap; in UTC the conversion keeps every recorded time as it was.

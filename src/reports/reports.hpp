@@ -22,6 +22,22 @@ int info_handler(int frame, dv_decoder_t* decoder, const std::uint8_t* bytes,
 int subtitle_handler(int frame, dv_decoder_t* decoder, const std::uint8_t* bytes,
                      const handler_context* context);
 
+// Index of the subtitle format called `name` in the subtitle handler's table, or -1.
+int subtitle_format_index(const char* name);
+
+// The recordings of the run, one entry per recording as it ends, on context->stream in the
+// format context->format. Always returns 1.
+int recordings_handler(int frame, dv_decoder_t* decoder, const std::uint8_t* bytes,
+                       const handler_context* context);
+
+// Index of the recordings format called `name` in the recordings handler's table, or -1.
+int recordings_format_index(const char* name);
+
+// Writes every recording to a new file named after context->path, its number in the run and
+// its first recorded time. Returns -1 when a file cannot be created or written, else 1.
+int split_handler(int frame, dv_decoder_t* decoder, const std::uint8_t* bytes,
+                  const handler_context* context);
+
 // Writes the recording time of the stream's third frame on context->stream, then returns 0
 // to stop the stream. Returns 1 before that and on the end call.
 int date1_handler(int frame, dv_decoder_t* decoder, const std::uint8_t* bytes,

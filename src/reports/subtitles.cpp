@@ -60,7 +60,18 @@ void frame_text(const handler_context& context, char (&text)[sizeof pending_subt
 #pragma GCC diagnostic pop
 }
 
+constexpr const char* subtitle_format_names[] = {"microdvd"};
+
 }  // namespace
+
+int subtitle_format_index(const char* name) {
+  for (std::size_t i = 0; i < std::size(subtitle_format_names); ++i) {
+    if (std::strcmp(name, subtitle_format_names[i]) == 0) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
 
 int subtitle_handler(int frame, dv_decoder_t* /*decoder*/, const std::uint8_t* /*bytes*/,
                      const handler_context* context) {

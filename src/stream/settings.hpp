@@ -19,6 +19,11 @@ extern int keep_tail;
 extern std::uint64_t max_frames;
 // Seconds added to every frame's recorded time (--clock-offset).
 extern std::int64_t clock_offset;
+// TZ as the user's environment set it, before the run replaced it; null when it was unset.
+extern const char* user_time_zone;
+
+// Keeps the environment's TZ in user_time_zone. Called once, before TZ is changed.
+void save_user_time_zone();
 
 }  // namespace tapestamp
 

@@ -46,7 +46,7 @@ TEST(CommandLine, Cases) {
        {"--s", "{dir}/a.dv"},
        usage,
        "tapestamp: option '--s' is ambiguous; possibilities: '--subtitles' '--ssyb-dump' "
-       "'--subtitles-out'\n",
+       "'--subtitles-out' '--subtitles-format' '--split'\n",
        1},
       {"argument to a flag",
        {"--info=x"},
@@ -129,8 +129,59 @@ TEST(CommandLine, Cases) {
        0},
       {"verbose with nothing to do", {"-v", "-p"}, "", "all done\n", 0},
       {"directory as input", {"-s", "{dir}"}, "", "read() failed: Is a directory\n", 1},
+      {"unknown subtitles format, no file made",
+       {"--subtitles-out", "{dir}/never.srt", "--subtitles-format", "SRT", "{dir}/a.dv"},
+       "",
+       "Invalid subtitles-format option argument `SRT'\n",
+       1},
+      {"unknown recordings format",
+       {"--recordings-out", "{dir}/never.txt", "--recordings-format=xml", "{dir}/a.dv"},
+       "",
+       "Invalid recordings-format option argument `xml'\n",
+       1},
+      {"recordings and subtitles on stdout",
+       {"--recordings", "-s", "{dir}/a.dv"},
+       "",
+       "Conflict options for stdout. You make a mistake probably.\n",
+       1},
+      {"recordings and pass-through on stdout",
+       {"-p", "--recordings", "{dir}/a.dv"},
+       "",
+       "Conflict options for stdout. You make a mistake probably.\n",
+       1},
+      {"split and date1",
+       {"--split", "{dir}/part-", "-d", "{dir}/a.dv"},
+       "",
+       "Conflict options split & date1. You make a mistake probably.\n",
+       1},
+      {"the stdout conflict is told first",
+       {"--split", "{dir}/part-", "-d", "-i", "-s", "{dir}/a.dv"},
+       "",
+       "Conflict options for stdout. You make a mistake probably.\n",
+       1},
+      {"abbreviations of before stay unambiguous",
+       {"--info-", "{dir}/info.txt", "--subtitles-o", "-", "--max", "3", "--time", "%T",
+        "{dir}/a.dv"},
+       "{0}{2}12:30:00\r\n",
+       "",
+       0},
+      {"clock offset of an hour",
+       {"-s", "--clock-offset", "+1h", "{dir}/a.dv"},
+       "{0}{2}2008-05-17|13:30:00\r\n",
+       "",
+       0},
+      {"clock offset back by days, hours and minutes",
+       {"-s", "--clock-offset=-1d2h30m", "{dir}/a.dv"},
+       "{0}{2}2008-05-16|10:00:00\r\n",
+       "",
+       0},
+      {"clock offset in seconds",
+       {"-s", "--clock-offset", "+90s", "{dir}/a.dv"},
+       "{0}{2}2008-05-17|12:31:30\r\n",
+       "",
+       0},
+      {"clock offset of nothing", {"-s", "--clock-offset", "-0s", "{dir}/a.dv"}, one_line, "", 0},
   };
-
   temp_dir dir;
   const bytes three = frames(3);
   write_file(dir.file("a.dv"), three);
@@ -141,6 +192,21 @@ TEST(CommandLine, Cases) {
     EXPECT_EQ(r.out, in_dir(c.out, dir));
     EXPECT_EQ(r.err, in_dir(c.err, dir));
     EXPECT_EQ(r.status, c.status);
+  }
+  // Offsets the clock-offset option refuses: no sign, no number, units out of order,
+  // repeated or unknown, upper case, stray characters, numbers too long.
+  for (const char* offset : {"1h", "+", "-", "+h", "+1", "+1H", "+1h1d", "+1h1h", "+1m1h", "+1w",
+                             "+1h ", " +1h", "+-1h", "++1h", "+1.5h", "+1234567890s", ""}) {
+    SCOPED_TRACE(std::string("clock offset `") + offset + "'");
+    const run_result r = run_tool(in_dir(
+        {"--subtitles-out", "{dir}/never.sub", "--clock-offset", offset, "{dir}/a.dv"}, dir));
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, std::string("Invalid clock-offset option argument `") + offset + "'\n");
+    EXPECT_EQ(r.status, 1);
+  }
+  // A refused option argument stops the run before any output file is made.
+  for (const char* name : {"never.srt", "never.txt", "never.sub"}) {
+    EXPECT_FALSE(std::filesystem::exists(dir.file(name))) << name;
   }
 }
 

@@ -87,6 +87,13 @@ inline const std::string usage_text =
     " -v, --verbose             be verbose\n"
     " -h, --help                this short usage listing\n"
     " -V, --version             utility version info\n"
+    "     --subtitles-format <fmt>  subtitles as microdvd (default), srt, vtt or ass\n"
+    "     --clock-offset <offset>  add <offset> (e.g. +1h, -1d2h30m) to rec. times\n"
+    "     --recordings          list the recordings of the stream on stdout\n"
+    "     --recordings-out <fn>  like --recordings, but write to file <fn>\n"
+    "     --recordings-format <fmt>  text (default), csv, json, ffmetadata, matroska\n"
+    "                           or vtt\n"
+    "     --split <prefix>      write every recording to a file <prefix>NNN_<date>.dv\n"
     "\n"
     "Report bugs to https://tapestamp.org/bugs\n";
 
