@@ -52,6 +52,7 @@ struct frame_spec {
   sampling audio = sampling::khz48;
   int samples = 0;          // samples in this frame; 0: the usual count for the system and rate
   bool bad_header = false;  // a header block that no DV reader accepts
+  bool rec_start = false;   // the camcorder's recording-start mark (REC ST of the AAUX control)
   std::vector<pack> extra_ssyb;  // written into the first sequence's second subcode block
   std::vector<pack> extra_vaux;  // written into free slots of the first VAUX block
 };
@@ -147,7 +148,9 @@ inline pack audio_source(const frame_spec& spec) {
 }
 
 inline pack audio_control(const frame_spec& spec) {
-  return {0x51, {0x1c, 0xcf, static_cast<std::uint8_t>(spec.pal ? 0xa0 : 0xf8), 0xff}};
+  // PC2 bit 7 is REC ST: 0 marks the first frames of a recording.
+  const std::uint8_t pc2 = spec.rec_start ? 0x4f : 0xcf;
+  return {0x51, {0x1c, pc2, static_cast<std::uint8_t>(spec.pal ? 0xa0 : 0xf8), 0xff}};
 }
 
 inline void block_id(std::uint8_t* block, std::uint8_t type_id, std::size_t sequence,
