@@ -26,6 +26,9 @@ class unique_fd {
   int get() const { return fd_; }
   explicit operator bool() const { return fd_ >= 0; }
 
+  // Gives up the descriptor held, for a caller that closes it itself and checks the result.
+  [[nodiscard]] int release() { return std::exchange(fd_, -1); }
+
   // Closes the descriptor held, if any. close() is not retried on EINTR: on Linux the
   // descriptor is released even then, and a retry could close someone else's.
   void reset(int fd = -1) {
