@@ -5,12 +5,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "reports/reports.hpp"
 #include "stream/diag.hpp"
@@ -20,6 +26,151 @@
 namespace tapestamp {
 namespace {
 
+// Copies ranges of a seekable input to the end of a file on a thread of its own, so that the
+// kernel copies one recording while the reader goes on through the next frames. The copies
+// are made in order; a failure drops what is queued after it until it has been collected.
+class background_copy {
+ public:
+  background_copy() = default;
+  background_copy(const background_copy&) = delete;
+  background_copy& operator=(const background_copy&) = delete;
+  ~background_copy() { stop(); }
+
+  // Queues `size` bytes at `offset` of `input` for the end of `output`, waiting while much is
+  // queued already. Both descriptors must stay open until wait() returns.
+  void submit(int input, off_t offset, std::size_t size, int output) {
+    std::unique_lock lock(mutex_);
+    if (!thread_.joinable()) {
+      thread_ = std::thread([this] { run(); });
+    }
+    changed_.wait(lock, [this] { return jobs_.size() < jobs_most; });
+    jobs_.push_back({input, offset, size, output});
+    changed_.notify_all();
+  }
+
+  // A failure has happened that wait() has not collected yet.
+  bool failed() const { return failed_.load(std::memory_order_relaxed); }
+
+  // Waits until everything queued is copied. Returns 0, or the errno of the first failure
+  // since the last call, with `reading` telling whether the input could not be read.
+  int wait(bool& reading) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return jobs_.empty() && !busy_; });
+    const int error = error_;
+    reading = error_reading_;
+    error_ = 0;
+    failed_.store(false, std::memory_order_relaxed);
+    return error;
+  }
+
+  void stop() {
+    {
+      const std::lock_guard lock(mutex_);
+      stopping_ = true;
+      changed_.notify_all();
+    }
+    if (thread_.joinable()) {
+      thread_.join();
+    }
+  }
+
+ private:
+  struct job {
+    int input;
+    off_t offset;
+    std::size_t size;
+    int output;
+  };
+  static constexpr std::size_t jobs_most = 4;
+
+  void run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+      if (jobs_.empty()) {
+        return;
+      }
+      const job next = jobs_.front();
+      jobs_.pop_front();
+      const bool skip = error_ != 0;
+      busy_ = true;
+      changed_.notify_all();
+      lock.unlock();
+      bool reading = false;
+      const int error = skip ? 0 : copy(next, reading);
+      lock.lock();
+      busy_ = false;
+      if (error != 0) {
+        error_ = error;
+        error_reading_ = reading;
+        failed_.store(true, std::memory_order_relaxed);
+      }
+      changed_.notify_all();
+    }
+  }
+
+  // Copies one range within the kernel, its data never passing through user space, or by
+  // reading and writing where the kernel cannot copy between the two files. Returns 0 or the
+  // errno of the failure.
+  int copy(const job& j, bool& reading) {
+    off_t from = j.offset;
+    std::size_t left = j.size;
+    while (left > 0) {
+      const ssize_t n = ::copy_file_range(j.input, &from, j.output, nullptr, left, 0);
+      if (n > 0) {
+        left -= static_cast<std::size_t>(n);
+        continue;
+      }
+      if (n == 0) {
+        return 0;  // the file was cut short while it was read; the reader ends there too
+      }
+      if (errno == EINTR) {
+        continue;
+      }
+      if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+        return errno;
+      }
+      break;
+    }
+    if (left > 0 && buffer_.empty()) {
+      buffer_.resize(FRAME_SIZE_625_50);
+    }
+    while (left > 0) {
+      const std::size_t want = left < buffer_.size() ? left : buffer_.size();
+      const ssize_t n = ::pread(j.input, buffer_.data(), want, from);
+      if (n < 0 && errno == EINTR) {
+        continue;
+      }
+      if (n <= 0) {
+        reading = n < 0;
+        return n < 0 ? errno : 0;
+      }
+      for (ssize_t done = 0; done < n;) {
+        const ssize_t w =
+            ::write(j.output, buffer_.data() + done, static_cast<std::size_t>(n - done));
+        if (w < 0 && errno != EINTR) {
+          return errno;
+        }
+        done += w > 0 ? w : 0;
+      }
+      from += n;
+      left -= static_cast<std::size_t>(n);
+    }
+    return 0;
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<job> jobs_;
+  bool busy_ = false;
+  bool stopping_ = false;
+  int error_ = 0;
+  bool error_reading_ = false;
+  std::atomic<bool> failed_{false};
+  std::vector<std::uint8_t> buffer_;  // the copying thread's, for reading and writing
+  std::thread thread_;
+};
+
 // The file being written and what is known of the stream's writing.
 struct split_state {
   unique_fd file;
@@ -27,8 +178,12 @@ struct split_state {
   bool dated = false;   // the recording has a first recorded time
   std::tm first{};      // that time, the camcorder's wall-clock time
   bool failed = false;  // writing this stream failed: nothing more is written for it
-  // copy_file_range() has worked so far; once the kernel refuses it, write() is used.
-  bool kernel_copy = true;
+  // Frames of a seekable input not yet handed to the copy: the range of the input they
+  // cover. The kernel copies long ranges much faster than one frame at a time.
+  int input = -1;
+  off_t pending_offset = 0;
+  std::size_t pending_size = 0;
+  background_copy copier;
 };
 split_state state;
 
@@ -119,32 +274,66 @@ bool write_bytes(const std::uint8_t* bytes, std::size_t size) {
   return true;
 }
 
-// Copies the frame at `offset` of the seekable input to the file within the kernel, its data
-// never passing through here; `bytes` holds the same bytes for when the kernel cannot.
-bool copy_bytes(int input, off_t offset, const std::uint8_t* bytes, std::size_t size) {
-  std::size_t done = 0;
-  while (state.kernel_copy && done < size) {
-    off_t from = offset + static_cast<off_t>(done);
-    const ssize_t n = ::copy_file_range(input, &from, state.file.get(), nullptr, size - done, 0);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n < 0 && errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-      report_write_error();
-      return false;
-    }
-    // Refused for these two files (or the input ended early): write() does the rest.
-    state.kernel_copy = false;
+// Ranges of the input are handed to the copy once they reach this size.
+constexpr std::size_t pending_most = 8 * 1024 * 1024;
+
+// Reports a failure of the background copy into the file held.
+void report_copy_error(int error, bool reading) {
+  if (reading) {
+    diag("read() failed: %s\n", std::strerror(error));
+  } else {
+    diag("write() (file `%s') failed: %s\n", state.name.c_str(), std::strerror(error));
   }
-  return write_bytes(bytes + done, size - done);
+}
+
+// Hands the pending range to the copy.
+void submit_pending() {
+  if (state.pending_size > 0) {
+    state.copier.submit(state.input, state.pending_offset, state.pending_size, state.file.get());
+    state.pending_size = 0;
+  }
+}
+
+// Copies everything pending into the file and waits for it. Returns false after reporting
+// an error.
+bool copy_pending() {
+  submit_pending();
+  bool reading = false;
+  const int error = state.copier.wait(reading);
+  if (error != 0) {
+    report_copy_error(error, reading);
+    return false;
+  }
+  return true;
+}
+
+// Adds the frame at `offset` of the seekable input to the pending range. Returns false
+// after reporting an error of the copies made so far.
+bool copy_later(int input, off_t offset, std::size_t size) {
+  if (state.copier.failed()) {
+    return copy_pending();
+  }
+  if (state.pending_size > 0 &&
+      (input != state.input ||
+       offset != state.pending_offset + static_cast<off_t>(state.pending_size))) {
+    submit_pending();
+  }
+  if (state.pending_size == 0) {
+    state.input = input;
+    state.pending_offset = offset;
+  }
+  state.pending_size += size;
+  if (state.pending_size >= pending_most) {
+    submit_pending();
+  }
+  return true;
 }
 
 // Ends the writing of the stream after an error; the file keeps what was written.
 int fail_stream() {
+  bool reading = false;
+  state.pending_size = 0;
+  state.copier.wait(reading);  // what it held was told already, or is lost with the file
   state.file.reset();
   state.failed = true;
   return -1;
@@ -154,6 +343,10 @@ int fail_stream() {
 bool finish_file() {
   if (!state.file) {
     return true;
+  }
+  if (!copy_pending()) {
+    state.file.reset();
+    return false;
   }
   bool ok = true;
   std::time_t instant = 0;
@@ -202,16 +395,17 @@ int split_handler(int frame, dv_decoder_t* /*decoder*/, const std::uint8_t* byte
       // A failed stream's last file has had its tail by now; its errors are already told.
       finish_file();
       state.failed = false;
-      state.kernel_copy = true;
       return 1;
     case stream_tail_call: {
       const stream_facts& stream = current_stream();
-      if (!state.failed && state.file && !write_bytes(stream.tail, stream.tail_size)) {
+      if (!state.failed && state.file &&
+          (!copy_pending() || !write_bytes(stream.tail, stream.tail_size))) {
         fail_stream();
       }
       return 1;
     }
     case run_finished_call:
+      state.copier.stop();
       return 1;
     default:
       break;
@@ -227,7 +421,7 @@ int split_handler(int frame, dv_decoder_t* /*decoder*/, const std::uint8_t* byte
     return 1;
   }
   const stream_facts& stream = current_stream();
-  const bool written = stream.seekable ? copy_bytes(stream.fd, stream.offset, bytes, facts.size)
+  const bool written = stream.seekable ? copy_later(stream.fd, stream.offset, facts.size)
                                        : write_bytes(bytes, facts.size);
   return written ? 1 : fail_stream();
 }
