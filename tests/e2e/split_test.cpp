@@ -491,6 +491,31 @@ TEST(Split, FullDisk) {
   }
 }
 
+// A long recording of a mapped file is copied in long ranges while the frames are read on:
+// a full disk in the middle of it is reported once, and the file keeps what fitted.
+TEST(Split, FullDiskDuringALongRecording) {
+  temp_dir dir;
+  const std::filesystem::path small = dir.path() / "small";
+  const small_tmpfs disk(small, "8m");
+  if (!disk.mounted()) {
+    GTEST_SKIP() << "a full disk needs a small tmpfs, which cannot be mounted here: "
+                 << disk.error();
+  }
+  const std::string prefix = (small / "t-").string();
+  const bytes input = frames(600) + frames(2, dated(evening));
+  const run_result r = run_on_file(dir, input, {"-s", "--split", prefix});
+  const std::string name = "t-001_2008-05-17_12-30-00.dv";
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "write() (file `" + (small / name).string() +
+                       "') failed: " + std::strerror(ENOSPC) + "\n");
+  const std::map<std::string, std::string> files = files_in(small);
+  ASSERT_EQ(files.size(), 1U);
+  const std::string& kept = files.at(name);
+  EXPECT_GT(kept.size(), 0U);
+  EXPECT_LT(kept.size(), input.size());
+  EXPECT_EQ(kept, as_string(input).substr(0, kept.size()));
+}
+
 // With the other outputs the files are the same, and so are the outputs.
 TEST(Split, WithTheOtherOutputs) {
   const bytes input = frames(30) + frames(5, dated(evening)) + frames(1, bad_header()) + frames(2);
