@@ -372,6 +372,34 @@ TEST(Split, RecordingsAreNumberedOnAcrossInputs) {
   EXPECT_EQ(files_in(d.out), expected);
 }
 
+TEST(Split, NumbersPast999TakeMoreDigits) {
+  // 625/50 and 525/60 frames by turns: each starts a recording.
+  const bytes pal = frames(1, undated());
+  const bytes ntsc_frame = frames(1, undated(ntsc()));
+  bytes input;
+  for (int n = 0; n < 1001; ++n) {
+    const bytes& frame = n % 2 == 0 ? pal : ntsc_frame;
+    input.insert(input.end(), frame.begin(), frame.end());
+  }
+  split_dir d;
+  const run_result r = run_on_file(d.dir, input, {"--split", d.prefix()});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  std::size_t count = 0;
+  std::uintmax_t total = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(d.out)) {
+    ++count;
+    total += entry.file_size();
+  }
+  EXPECT_EQ(count, 1001U);
+  EXPECT_EQ(total, input.size());
+  for (const char* name :
+       {"t-001_undated.dv", "t-999_undated.dv", "t-1000_undated.dv", "t-1001_undated.dv"}) {
+    EXPECT_TRUE(std::filesystem::exists(d.file(name))) << name;
+  }
+  EXPECT_EQ(read_file(d.file("t-1000_undated.dv")), as_string(ntsc_frame));
+}
+
 // A file that exists is never overwritten: the stream that would write it fails there, and
 // the next input goes on with the numbering.
 TEST(Split, ExistingNameFailsTheStream) {
