@@ -245,8 +245,13 @@ constexpr recordings_format recordings_formats[] = {
     {"vtt", vtt_begin, vtt_recording, no_tail},
 };
 
+// Writes what a call produced and hands it on at once, so that a reader at the other end of
+// a pipe sees each recording when it is over rather than when a buffer fills.
 void flush(std::FILE* stream, const std::string& text) {
-  if (!text.empty() && std::fwrite(text.data(), 1, text.size(), stream) != text.size()) {
+  if (text.empty()) {
+    return;
+  }
+  if (std::fwrite(text.data(), 1, text.size(), stream) != text.size() || std::fflush(stream) != 0) {
     note_output_error(stream);
   }
 }
