@@ -487,5 +487,27 @@ TEST(Recordings, WrittenAsTheyEnd) {
                                  "time-jump,pal\r\n");
 }
 
+// A list that cannot be written ends the run with status 1, with or without recordings.
+TEST(Recordings, WriteErrors) {
+  temp_dir dir;
+  write_file(dir.file("tape.dv"), frames(25) + frames(25, dated({2008, 5, 17, 18, 5, 58})));
+  write_file(dir.file("empty.dv"), bytes());
+  for (const char* input : {"tape.dv", "empty.dv"}) {
+    for (const char* format : {"text", "json", "matroska"}) {
+      SCOPED_TRACE(std::string(input) + " " + format);
+      const run_result file = run_tool(
+          {"--recordings-out", "/dev/full", "--recordings-format", format, dir.file(input)});
+      EXPECT_EQ(file.err, "fclose() (file `/dev/full') failed: No space left on device\n");
+      EXPECT_EQ(file.status, 1);
+      run_input full;
+      full.stdout_file = "/dev/full";
+      const run_result out =
+          run_tool({"--recordings", "--recordings-format", format, dir.file(input)}, full);
+      EXPECT_EQ(out.err, "fflush() (stdout) failed: No space left on device\n");
+      EXPECT_EQ(out.status, 1);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace test_support
