@@ -1,6 +1,5 @@
 #include "reports/subtitle_formats.hpp"
 
-#include <cinttypes>
 #include <cstring>
 #include <iterator>
 #include <string>
@@ -17,17 +16,34 @@ void put(std::FILE* stream, const std::string& text) {
   }
 }
 
+// `value` (not negative) in decimal, with leading zeros to `width` digits.
+void append_number(std::string& out, std::int64_t value, int width) {
+  char digits[24];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value > 0);
+  for (int i = count; i < width; ++i) {
+    out += '0';
+  }
+  while (count > 0) {
+    out += digits[--count];
+  }
+}
+
 // "H:MM:SS" and the fraction in `unit_ticks` steps (rounded down), `digits` wide, after
 // `separator`; hours at least `hour_digits` wide.
 void append_time(std::string& out, std::int64_t ticks, std::int64_t unit_ticks, int digits,
                  char separator, int hour_digits) {
   const std::int64_t seconds = ticks / ticks_per_second;
-  const std::int64_t fraction = (ticks % ticks_per_second) / unit_ticks;
-  char text[64];
-  std::snprintf(text, sizeof text, "%0*" PRId64 ":%02" PRId64 ":%02" PRId64 "%c%0*" PRId64,
-                hour_digits, seconds / 3600, seconds / 60 % 60, seconds % 60, separator, digits,
-                fraction);
-  out += text;
+  append_number(out, seconds / 3600, hour_digits);
+  out += ':';
+  append_number(out, seconds / 60 % 60, 2);
+  out += ':';
+  append_number(out, seconds % 60, 2);
+  out += separator;
+  append_number(out, ticks % ticks_per_second / unit_ticks, digits);
 }
 
 bool is_line_break(char c) { return c == '|' || c == '\n' || c == '\r'; }
