@@ -1,6 +1,7 @@
 #include "stream/pass_through.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,7 +28,10 @@ pass_through::pass_through(int in, int out, std::size_t most_held) : in_(in), ou
     }
     return;
   }
-  if (!S_ISFIFO(in_status.st_mode) || !(out_pipe || out_file)) {
+  // A non-blocking input keeps read()'s answer when it is empty.
+  const int in_flags = ::fcntl(in, F_GETFL);
+  if (!S_ISFIFO(in_status.st_mode) || !(out_pipe || out_file) || in_flags < 0 ||
+      (in_flags & O_NONBLOCK) != 0) {
     return;
   }
   // The bytes read from a pipe are gone from it, so each read is preceded by a tee() of the
@@ -38,7 +42,11 @@ pass_through::pass_through(int in, int out, std::size_t most_held) : in_(in), ou
   }
   hold_read_.reset(ends[0]);
   hold_write_.reset(ends[1]);
-  const int capacity = ::fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(most_held));
+  // Room to spare, for the pieces a writer leaves part-filled; the bare need if not allowed.
+  int capacity = ::fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(4 * most_held));
+  if (capacity < 0) {
+    capacity = ::fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(most_held));
+  }
   if (capacity < 0 || static_cast<std::size_t>(capacity) < most_held) {
     fall_back();
     return;
@@ -56,25 +64,45 @@ void pass_through::fall_back() {
 
 ssize_t pass_through::read(std::uint8_t* at, std::size_t size) {
   if (method_ == method::pipe_tee && held_ + size > hold_capacity_) {
-    fall_back();  // more than our pipe holds: tee() would wait for room forever
+    fall_back();  // more than our pipe holds
   }
-  if (method_ != method::pipe_tee) {
-    return ::read(in_, at, size);
-  }
-  const ssize_t teed = ::tee(in_, hold_write_.get(), size, 0);
-  if (teed < 0) {
+  while (method_ == method::pipe_tee) {
+    // Non-blocking, because our pipe may be full before it holds `hold_capacity_` bytes: it
+    // counts pieces, and a writer that writes little at a time fills a piece with little.
+    const ssize_t teed = ::tee(in_, hold_write_.get(), size, SPLICE_F_NONBLOCK);
+    if (teed > 0) {
+      return read_teed(at, static_cast<std::size_t>(teed));
+    }
+    if (teed == 0) {
+      return 0;  // no writer left and nothing in the pipe
+    }
     if (errno == EINTR) {
       return -1;
     }
-    // Nothing was taken from the input yet: read() sees the same bytes, or the same error.
+    if (errno == EAGAIN) {
+      // Either the input is empty or our pipe is full; only we write to ours, so its state
+      // holds still while we look.
+      pollfd room{hold_write_.get(), POLLOUT, 0};
+      if (::poll(&room, 1, 0) == 1 && (room.revents & POLLOUT) != 0) {
+        pollfd input{in_, POLLIN, 0};
+        if (::poll(&input, 1, -1) < 0 && errno != EINTR) {
+          return -1;
+        }
+        continue;  // input, or the writer's end (tee() then gives 0)
+      }
+    }
+    // Our pipe is full, or tee() refused: nothing was taken from the input yet, so read()
+    // sees the same bytes, or meets the same error.
     fall_back();
-    return ::read(in_, at, size);
   }
-  // Now read exactly the bytes duplicated, which are at the front of the input.
-  const auto want = static_cast<std::size_t>(teed);
+  return ::read(in_, at, size);
+}
+
+ssize_t pass_through::read_teed(std::uint8_t* at, std::size_t teed) {
+  // The bytes duplicated are at the front of the input: read exactly those.
   std::size_t got = 0;
-  while (got < want) {
-    const ssize_t n = ::read(in_, at + got, want - got);
+  while (got < teed) {
+    const ssize_t n = ::read(in_, at + got, teed - got);
     if (n < 0 && errno == EINTR) {
       continue;
     }
@@ -83,16 +111,14 @@ ssize_t pass_through::read(std::uint8_t* at, std::size_t size) {
       const int saved = errno;
       fall_back();
       if (got > 0) {
-        break;
+        return static_cast<ssize_t>(got);
       }
       errno = saved;
       return n;
     }
     got += static_cast<std::size_t>(n);
   }
-  if (method_ == method::pipe_tee) {
-    held_ += got;
-  }
+  held_ += got;
   return static_cast<ssize_t>(got);
 }
 

@@ -45,6 +45,7 @@ class pass_through {
 
  private:
   void fall_back();
+  ssize_t read_teed(std::uint8_t* at, std::size_t teed);
 
   int in_;
   int out_;
