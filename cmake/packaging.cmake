@@ -7,6 +7,9 @@ include(GNUInstallDirs)
 
 install(TARGETS tapestamp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
+# The licences, in the machine-readable form Debian keeps beside every package's documents.
+install(FILES doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
 # The manual page goes in compressed, as Debian keeps them.
 find_program(TAPESTAMP_GZIP gzip REQUIRED)
 set(tapestamp_manpage ${CMAKE_CURRENT_BINARY_DIR}/tapestamp.1.gz)
@@ -49,7 +52,8 @@ install(FILES completion/tapestamp.bash DESTINATION ${tapestamp_completion_dir} 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tapestamp)
 set(CPACK_PACKAGE_VENDOR tapestamp)
-set(CPACK_PACKAGE_CONTACT "tapestamp developers <bugs@tapestamp.org>")
+# The developers' mail address at the project's site, whose bug page the usage text names.
+set(CPACK_PACKAGE_CONTACT "The tapestamp developers <developers@tapestamp.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "recording-time subtitles and frame reports from DV streams")
 # CPack puts the summary above this as the first line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "DV camcorders record the date and time into every frame they write.
@@ -85,5 +89,5 @@ if(BUILD_TESTING)
   add_test(NAME packaging.install
            COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tests/packaging/package_test.sh
                    ${CMAKE_CURRENT_BINARY_DIR} ${CMAKE_CPACK_COMMAND} ${CMAKE_COMMAND}
-                   $<TARGET_FILE:make-dv>)
+                   $<TARGET_FILE:make-dv> ${CMAKE_CURRENT_SOURCE_DIR})
 endif()

@@ -17,8 +17,10 @@ namespace tapestamp {
 int info_handler(int frame, dv_decoder_t* decoder, const std::uint8_t* bytes,
                  const handler_context* context);
 
-// MicroDVD subtitles with the recording time on context->stream: runs of frames with the same
-// text become one line. The pending subtitle carries across streams. Always returns 1.
+// Subtitles with the recording time on context->stream, in the format context->format of the
+// subtitle format table: runs of frames with the same text become one cue. In MicroDVD the
+// pending subtitle carries across streams; in the timed formats it ends with its stream.
+// Always returns 1.
 int subtitle_handler(int frame, dv_decoder_t* decoder, const std::uint8_t* bytes,
                      const handler_context* context);
 

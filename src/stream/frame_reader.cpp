@@ -11,6 +11,7 @@
 #include "stream/diag.hpp"
 #include "stream/frame_state.hpp"
 #include "stream/frame_steps.hpp"
+#include "stream/pass_through.hpp"
 #include "stream/read_mapped.hpp"
 #include "stream/recorded_time.hpp"
 #include "stream/settings.hpp"
@@ -176,8 +177,8 @@ void tail_copy::put(const std::uint8_t* bytes, std::size_t size) {
   facts_of_stream.tail = nullptr;
   facts_of_stream.tail_size = 0;
   // After a failed write the rest cannot follow in order, so nothing more is tried.
-  if (to_stdout_ && !copy_out(bytes, size)) {
-    to_stdout_ = false;
+  if (to_stdout_ != nullptr && !copy_out(*to_stdout_, bytes, size)) {
+    to_stdout_ = nullptr;
   }
 }
 
@@ -189,18 +190,10 @@ void close_stream(const handler_chain& chain, bool failed) {
 
 void finish_run(const handler_chain& chain) { notify_all(chain, run_finished_call); }
 
-bool copy_out(const std::uint8_t* bytes, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(1, bytes, size);
-    if (n < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      diag("write() failed: %s\n", std::strerror(errno));
-      return false;
-    }
-    bytes += n;
-    size -= static_cast<std::size_t>(n);
+bool copy_out(pass_through& copy, const std::uint8_t* bytes, std::size_t size) {
+  if (!copy.copy(bytes, size)) {
+    diag("write() failed: %s\n", std::strerror(errno));
+    return false;
   }
   return true;
 }
@@ -209,9 +202,10 @@ namespace {
 
 // Reads until the buffer holds `capacity` bytes or the input ends. Returns false after
 // reporting a read error.
-bool fill(int fd, std::uint8_t* buffer, std::size_t capacity, std::size_t& held, bool& at_end) {
+bool fill(pass_through& input, std::uint8_t* buffer, std::size_t capacity, std::size_t& held,
+          bool& at_end) {
   while (held < capacity && !at_end) {
-    const ssize_t n = ::read(fd, buffer + held, capacity - held);
+    const ssize_t n = input.read(buffer + held, capacity - held);
     if (n < 0) {
       if (errno == EINTR) {
         continue;
@@ -229,12 +223,13 @@ bool fill(int fd, std::uint8_t* buffer, std::size_t capacity, std::size_t& held,
 
 // After a failure: hands the `held` bytes at the buffer's front and then, while `can_read`,
 // the rest of the input to `tail`.
-void drain_tail(int fd, std::uint8_t* buffer, std::size_t held, bool can_read, tail_copy& tail) {
+void drain_tail(pass_through& input, std::uint8_t* buffer, std::size_t held, bool can_read,
+                tail_copy& tail) {
   if (held > 0) {
     tail.put(buffer, held);
   }
   while (can_read) {
-    const ssize_t n = ::read(fd, buffer, FRAME_SIZE_625_50);
+    const ssize_t n = input.read(buffer, FRAME_SIZE_625_50);
     if (n < 0) {
       if (errno == EINTR) {
         continue;
@@ -250,7 +245,8 @@ void drain_tail(int fd, std::uint8_t* buffer, std::size_t held, bool can_read, t
 }
 
 // The buffered path: frames are read into one buffer that holds a 625/50 frame, handed out
-// in place, and the bytes read past a frame are moved to the buffer's front.
+// in place, and the bytes read past a frame are moved to the buffer's front. In pass-through
+// mode the input is read and copied to descriptor 1 through `input`.
 int read_buffered(int fd, int stream_copy, const handler_chain& chain) {
   const dv_decoder_ptr decoder = new_decoder();
   if (!decoder) {
@@ -263,14 +259,15 @@ int read_buffered(int fd, int stream_copy, const handler_chain& chain) {
   }
   // Nothing of a failed stream is lost: what follows the last frame handled still reaches
   // the pass-through copy and the handlers that keep the stream's bytes.
-  tail_copy tail(chain, stream_copy != 0);
+  pass_through input(fd, stream_copy != 0 ? 1 : -1, FRAME_SIZE_625_50);
+  tail_copy tail(chain, stream_copy != 0 ? &input : nullptr);
   const bool tail_wanted = stream_copy != 0 || keep_tail != 0;
   std::size_t held = 0;
   bool at_end = false;
   for (std::uint64_t frame = 0; frame < max_frames; ++frame) {
-    if (!fill(fd, buffer.get(), FRAME_SIZE_625_50, held, at_end)) {
+    if (!fill(input, buffer.get(), FRAME_SIZE_625_50, held, at_end)) {
       if (tail_wanted) {
-        drain_tail(fd, buffer.get(), held, false, tail);
+        drain_tail(input, buffer.get(), held, false, tail);
       }
       return -1;
     }
@@ -280,29 +277,29 @@ int read_buffered(int fd, int stream_copy, const handler_chain& chain) {
     if (held < FRAME_SIZE_525_60) {
       report_premature_end(held);
       if (tail_wanted) {
-        drain_tail(fd, buffer.get(), held, false, tail);
+        drain_tail(input, buffer.get(), held, false, tail);
       }
       return -1;
     }
     const std::size_t size = parse_frame(decoder.get(), buffer.get(), held);
     if (size == 0) {
       if (tail_wanted) {
-        drain_tail(fd, buffer.get(), held, !at_end, tail);
+        drain_tail(input, buffer.get(), held, !at_end, tail);
       }
       return -1;
     }
     const int result = hand_out(chain, frame, decoder.get(), buffer.get(), size, -1);
     if (result == -1 && tail_wanted) {
-      drain_tail(fd, buffer.get(), held, !at_end, tail);
+      drain_tail(input, buffer.get(), held, !at_end, tail);
     }
     if (result != 1) {
       return result;
     }
-    if (stream_copy && !copy_out(buffer.get(), size)) {
+    if (stream_copy && !copy_out(input, buffer.get(), size)) {
       // Standard output is gone; the handlers that keep the stream still get the rest.
       if (keep_tail != 0) {
-        tail_copy handlers_only(chain, false);
-        drain_tail(fd, buffer.get() + size, held - size, !at_end, handlers_only);
+        tail_copy handlers_only(chain, nullptr);
+        drain_tail(input, buffer.get() + size, held - size, !at_end, handlers_only);
       }
       return -1;
     }

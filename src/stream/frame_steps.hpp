@@ -10,6 +10,7 @@
 
 #include "stream/dv_decoder.hpp"
 #include "stream/frame_reader.hpp"
+#include "stream/pass_through.hpp"
 
 namespace tapestamp {
 
@@ -41,19 +42,21 @@ int hand_out(const handler_chain& chain, std::uint64_t frame, dv_decoder_t* deco
              const std::uint8_t* bytes, std::size_t size, off_t offset);
 
 // Where the bytes of a failed stream that follow its last handled frame go: every handler's
-// tail call and, in pass-through mode, descriptor 1.
+// tail call and, in pass-through mode, the copy to descriptor 1 (borrowed; null: no copy).
 class tail_copy {
  public:
-  tail_copy(const handler_chain& chain, bool to_stdout) : chain_(chain), to_stdout_(to_stdout) {}
+  tail_copy(const handler_chain& chain, pass_through* to_stdout)
+      : chain_(chain), to_stdout_(to_stdout) {}
   void put(const std::uint8_t* bytes, std::size_t size);
 
  private:
   const handler_chain& chain_;
-  bool to_stdout_;
+  pass_through* to_stdout_;
 };
 
-// Writes all `size` bytes to descriptor 1. Returns false after reporting a write error.
-bool copy_out(const std::uint8_t* bytes, std::size_t size);
+// Copies the next `size` bytes read through `copy`, which are at `bytes`, to its output.
+// Returns false after reporting a write error.
+bool copy_out(pass_through& copy, const std::uint8_t* bytes, std::size_t size);
 
 // The call every handler gets once a stream is over, however it ended.
 void close_stream(const handler_chain& chain, bool failed);

@@ -42,7 +42,7 @@ void drain_tail(int fd, off_t offset, off_t end, const handler_chain& chain) {
     diag("malloc() failed: %s\n", std::strerror(ENOMEM));
     return;
   }
-  tail_copy tail(chain, false);
+  tail_copy tail(chain, nullptr);
   while (offset < end) {
     const off_t left = end - offset;
     const std::size_t want = left < static_cast<off_t>(FRAME_SIZE_625_50)

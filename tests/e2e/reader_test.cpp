@@ -150,6 +150,58 @@ TEST(Reader, PassThroughCopiesHandledFrames) {
   }
 }
 
+// The copy is the same whatever the input and standard output are: a file or a pipe in; a
+// pipe, a file or a file appended to out. The kernel moves the bytes where the pair allows it
+// (and refuses to for the appended file); what arrives does not change.
+TEST(Reader, PassThroughOverEveryKindOfDescriptor) {
+  enum class out_kind { pipe, file, appended };
+  const char* const out_names[] = {"stdout a pipe", "stdout a file", "stdout appended to"};
+  temp_dir dir;
+  for (const stream_case& c : stream_cases()) {
+    SCOPED_TRACE(c.name);
+    write_file(dir.file("in.dv"), c.input);
+    const std::string expected = as_string(c.input).substr(0, c.copied);
+    for (const bool from_pipe : {false, true}) {
+      SCOPED_TRACE(from_pipe ? "stdin a pipe" : "stdin a file");
+      for (const out_kind out : {out_kind::pipe, out_kind::file, out_kind::appended}) {
+        SCOPED_TRACE(out_names[static_cast<int>(out)]);
+        run_input input;
+        if (from_pipe) {
+          input.stdin_pipe = as_string(c.input);
+          input.pipe_chunk = 4099;
+        } else {
+          input.stdin_file = dir.file("in.dv");
+        }
+        std::string before;
+        if (out != out_kind::pipe) {
+          input.stdout_file = dir.file("out.dv");
+          input.stdout_append = out == out_kind::appended;
+          before = out == out_kind::appended ? "kept" : "";
+          write_file(dir.file("out.dv"), std::string("kept"));
+        }
+        const run_result r = run_tool(args({"-p", "--subtitles-out", dir.file("s.sub")}, c), input);
+        const std::string copied = out == out_kind::pipe ? r.out : read_file(dir.file("out.dv"));
+        EXPECT_EQ(copied.size(), before.size() + expected.size());
+        EXPECT_TRUE(copied == before + expected);
+        EXPECT_EQ(read_file(dir.file("s.sub")), c.out);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.status, c.status);
+      }
+    }
+  }
+
+  // Standard input standing inside a file: reading and the copy start there.
+  const bytes five = frames(5, {}, 1);
+  write_file(dir.file("in.dv"), five);
+  run_input input;
+  input.stdin_file = dir.file("in.dv");
+  input.stdin_offset = static_cast<long>(2 * pal_size);
+  const run_result r = run_tool({"-p", "-f", "%T", "--subtitles-out", dir.file("s.sub")}, input);
+  EXPECT_TRUE(r.out == as_string(five).substr(2 * pal_size));
+  EXPECT_EQ(read_file(dir.file("s.sub")), "{0}{0}12:30:02\r\n{1}{1}12:30:03\r\n{2}{2}12:30:04\r\n");
+  EXPECT_EQ(r.status, 0);
+}
+
 // Frame numbers restart in every file; a file that fails does not stop the run.
 TEST(Reader, SeveralFiles) {
   temp_dir dir;

@@ -4,7 +4,7 @@
 # scratch prefix. Both must lay out the same files, the package's fields and dependencies
 # must hold on this system, and the installed program must run.
 #
-# Usage: package_test.sh BUILD_DIR CPACK CMAKE MAKE_DV
+# Usage: package_test.sh BUILD_DIR CPACK CMAKE MAKE_DV SOURCE_DIR
 set -uo pipefail
 export LC_ALL=C
 
@@ -12,6 +12,7 @@ build=$1
 cpack=$2
 cmake=$3
 make_dv=$4
+sources=$5
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -27,7 +28,7 @@ files_below() {
   (cd "$1" && find . -type f -printf '%P\n' | sort)
 }
 
-expected_files=$'bin/tapestamp\nshare/bash-completion/completions/tapestamp\nshare/man/man1/tapestamp.1.gz'
+expected_files=$'bin/tapestamp\nshare/bash-completion/completions/tapestamp\nshare/doc/tapestamp/copyright\nshare/man/man1/tapestamp.1.gz'
 
 # check_installed ROOT LABEL: the program, the manual page and the completion below ROOT
 # (a prefix such as /usr) work.
@@ -49,6 +50,27 @@ check_installed() {
   grep -qE '^ +tapestamp +- turn the recording dates' <<<"$page" ||
     fail "$label: the manual page does not render its NAME line"
 
+  # The copyright file is machine-readable: Debian's own parser takes it, every file of the
+  # source is the project's MIT licence, and the sample the tests read keeps its own.
+  # Debian's own interpreter, where python3-debian is installed.
+  /usr/bin/python3 - "$root/share/doc/tapestamp/copyright" "$sources/LICENSE" <<'PYTHON' ||
+import sys
+from debian.copyright import Copyright
+with open(sys.argv[1], encoding="utf-8") as f:
+    copyright = Copyright(f, strict=True)
+project = copyright.find_files_paragraph("src/cli/cli.cpp")
+assert project.license.synopsis == "MIT", project.license.synopsis
+sample = copyright.find_files_paragraph("tests/samples/sony_good_quality.dv")
+assert sample.license.synopsis == "MIT or Apache-2.0", sample.license.synopsis
+assert "James Johnston" in sample.copyright
+stanzas = [p for p in copyright.all_license_paragraphs() if p.license.synopsis == "MIT"]
+assert stanzas, "no MIT licence text"
+with open(sys.argv[2], encoding="utf-8") as f:
+    licence = " ".join(f.read().split("\n", 4)[4].split())
+assert " ".join(stanzas[0].license.text.replace("\n.\n", "\n").split()) == licence
+PYTHON
+    fail "$label: the copyright file does not hold the licences"
+
   local completion
   completion=$(bash --norc --noprofile -c \
     'source "$1" && complete -p tapestamp' completion "$root/share/bash-completion/completions/tapestamp")
@@ -69,7 +91,10 @@ else
   [[ $(field Version) == 0.3 ]] || fail "Version: $(field Version)"
   [[ $(field Section) == video ]] || fail "Section: $(field Section)"
   [[ $(field Architecture) == "$arch" ]] || fail "Architecture: $(field Architecture)"
-  [[ $(field Maintainer) == *'<'*@*'>' ]] || fail "Maintainer: $(field Maintainer)"
+  # The maintainer is reached at the domain of the bug address in the usage text.
+  site=$("$build/tapestamp" -h | sed -n 's|^Report bugs to https://\([^/]*\)/.*|\1|p')
+  [[ -n $site && $(field Maintainer) == *' <'*"@$site>" ]] ||
+    fail "Maintainer: $(field Maintainer), not at '$site'"
   [[ -n $(field Description) ]] || fail "no Description"
 
   # Every dependency names a package installed here, in a version that satisfies it.
@@ -118,7 +143,8 @@ prefix=$scratch/prefix
   fail "cmake --install installs:"$'\n'"$(files_below "$prefix")"
 check_installed "$prefix" "cmake --install"
 if [[ -d ${root:-} ]]; then
-  for file in share/man/man1/tapestamp.1.gz share/bash-completion/completions/tapestamp; do
+  for file in share/man/man1/tapestamp.1.gz share/bash-completion/completions/tapestamp \
+    share/doc/tapestamp/copyright; do
     cmp -s "$prefix/$file" "$root/usr/$file" || fail "$file differs between the two installs"
   done
 fi

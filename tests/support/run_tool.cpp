@@ -130,8 +130,9 @@ run_result run_tool(const std::vector<std::string>& args, const run_input& input
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   }
   if (input.stdout_file) {
-    posix_spawn_file_actions_addopen(&actions, 1, input.stdout_file->c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(
+        &actions, 1, input.stdout_file->c_str(),
+        O_WRONLY | O_CREAT | (input.stdout_append ? O_APPEND : O_TRUNC), 0644);
   } else {
     posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
   }

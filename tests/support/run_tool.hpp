@@ -17,6 +17,7 @@ struct run_input {
   std::optional<std::string> stdin_pipe;   // else these bytes through a pipe (else /dev/null)
   std::size_t pipe_chunk = 0;              // write the pipe in pieces of this size (0: at once)
   std::optional<std::string> stdout_file;  // stdout into this file instead of being captured
+  bool stdout_append = false;              // ... opened for appending, as by ">>"
   std::vector<std::string> env;            // added to TZ=UTC and LC_ALL=C, e.g. "TZ=..."
   long stdin_offset = 0;                   // stdin_file's descriptor stands at this offset
 
