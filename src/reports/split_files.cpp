@@ -15,6 +15,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -40,8 +41,22 @@ class background_copy {
   // queued already. Both descriptors must stay open until wait() returns.
   void submit(int input, off_t offset, std::size_t size, int output) {
     std::unique_lock lock(mutex_);
-    if (!thread_.joinable()) {
-      thread_ = std::thread([this] { run(); });
+    if (!thread_.joinable() && !without_thread_) {
+      try {
+        thread_ = std::thread([this] { run(); });
+      } catch (const std::system_error&) {
+        // No thread to be had (a process or memory limit): the copies are made here.
+        without_thread_ = true;
+      }
+    }
+    if (without_thread_) {
+      if (error_ == 0) {
+        bool reading = false;
+        error_ = copy({input, offset, size, output}, reading);
+        error_reading_ = reading;
+        failed_.store(error_ != 0, std::memory_order_relaxed);
+      }
+      return;
     }
     changed_.wait(lock, [this] { return jobs_.size() < jobs_most; });
     jobs_.push_back({input, offset, size, output});
@@ -72,6 +87,9 @@ class background_copy {
     if (thread_.joinable()) {
       thread_.join();
     }
+    // A later submit starts a new thread, which must not find the old one's stop.
+    const std::lock_guard lock(mutex_);
+    stopping_ = false;
   }
 
  private:
@@ -164,6 +182,7 @@ class background_copy {
   std::deque<job> jobs_;
   bool busy_ = false;
   bool stopping_ = false;
+  bool without_thread_ = false;
   int error_ = 0;
   bool error_reading_ = false;
   std::atomic<bool> failed_{false};
