@@ -6,8 +6,10 @@
 // then patches of four bytes each, applied to the regions of the frames that libdv reads.
 // An input whose first byte is odd is taken as the raw stream itself (after that byte).
 //
+// Raw layout: byte 0 odd, bytes 1..3 the run's options (see below), then the stream.
+//
 // Structured layout:
-//   byte 0  bit 0 clear; bits 1..3: options of the run (see the fuzz target)
+//   byte 0  bit 0 clear
 //   byte 1  frame count, modulo max_frames_in_stream + 1
 //   byte 2  bit i set: frame i is 625/50, else 525/60
 //   byte 3  bit i set: frame i carries a recording date
@@ -15,6 +17,11 @@
 //           bit 6: the date only in VAUX; bit 7: no time code
 //   byte 5-6  bytes cut from the end of the stream, divided by 3 (big endian)
 //   byte 7  frame limit: value % 8, where 7 means no limit
+//   byte 8  bits 0..3: frame i carries the recording-start mark; bits 4..7: frame i's
+//           recorded time jumps an hour from the frame before
+//   byte 9  bit 0: frames are a second apart, else in the same second; bit 1: the jumps go
+//           back in time
+//   bytes 10..12  the run's options, least significant byte first (see the fuzz target)
 //   then per patch: [frame (3 bits) | region (5 bits)] [offset high] [offset low] [value]
 #ifndef TAPESTAMP_TESTS_FUZZ_FUZZ_INPUT_HPP_
 #define TAPESTAMP_TESTS_FUZZ_FUZZ_INPUT_HPP_
@@ -27,7 +34,8 @@
 
 namespace fuzz_input {
 
-inline constexpr std::size_t header_size = 8;
+inline constexpr std::size_t header_size = 13;
+inline constexpr std::size_t raw_header_size = 4;
 inline constexpr std::size_t max_frames_in_stream = 4;
 
 // The byte ranges of a frame that libdv's header and pack parsing reads: header, subcode and
@@ -49,6 +57,9 @@ inline constexpr region regions[] = {
     {0, 144000},      // anywhere in the frame
     {119990, 24010},  // around the end of a 525/60 frame
 };
+// Region 30 patches the subcode and VAUX blocks of any sequence, where the recorded time
+// is looked for, in any sequence the offset picks.
+inline constexpr std::size_t pack_blocks_region = 30;
 inline constexpr std::size_t region_count = sizeof regions / sizeof regions[0];
 // Region 31 inserts bytes instead of patching: (offset % 4096) copies of value at the start of
 // the frame, which shifts the rest of the stream. At most max_inserts of them count. Other
@@ -59,9 +70,14 @@ inline constexpr std::size_t max_inserts = 4;
 // What a structured input decodes to.
 struct stream_plan {
   std::vector<std::uint8_t> stream;
-  int option_bits = 0;                            // byte 0 bits 1..3
+  std::uint32_t options = 0;                      // the run's options
   std::uint64_t frame_limit = ~std::uint64_t{0};  // frames per stream, all bits: no limit
 };
+
+inline std::uint32_t options_of(const std::uint8_t* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+         static_cast<std::uint32_t>(bytes[2]) << 16;
+}
 
 inline dv_synth::frame_spec frame_spec_of(bool pal, bool dated, std::uint8_t look) {
   dv_synth::frame_spec spec;
@@ -90,13 +106,23 @@ inline dv_synth::frame_spec frame_spec_of(bool pal, bool dated, std::uint8_t loo
 inline void plan(const std::uint8_t* data, std::size_t size, stream_plan& result) {
   result.stream.clear();
   result.frame_limit = ~std::uint64_t{0};
-  result.option_bits = (data[0] >> 1) & 7;
+  result.options = options_of(data + 10);
   const std::size_t count = data[1] % (max_frames_in_stream + 1);
   std::vector<std::size_t> starts;
+  int hours = 0;
   for (std::size_t i = 0; i < count; ++i) {
     starts.push_back(result.stream.size());
-    dv_synth::append_frame(
-        result.stream, frame_spec_of((data[2] >> i & 1) != 0, (data[3] >> i & 1) != 0, data[4]));
+    dv_synth::frame_spec spec =
+        frame_spec_of((data[2] >> i & 1) != 0, (data[3] >> i & 1) != 0, data[4]);
+    spec.rec_start = (data[8] >> i & 1) != 0;
+    if ((data[8] >> (4 + i) & 1) != 0) {
+      hours += (data[9] & 2) != 0 ? -1 : 1;
+    }
+    if (spec.recorded) {
+      spec.recorded->hour += hours;  // 12 +- 4 stays within the day
+      spec.recorded->second += (data[9] & 1) != 0 ? static_cast<int>(i) : 0;
+    }
+    dv_synth::append_frame(result.stream, spec);
   }
   const std::size_t limit = data[7] % 8;
   if (limit != 7) {
@@ -120,8 +146,14 @@ inline void plan(const std::uint8_t* data, std::size_t size, stream_plan& result
       }
       continue;
     }
-    const region& r = regions[kind % region_count];
-    const std::size_t position = starts[frame] + r.start + offset % r.length;
+    std::size_t position = 0;
+    if (kind == pack_blocks_region) {
+      // Sequence offset / 400 % 12, blocks 1 to 5: 400 bytes from byte 80.
+      position = starts[frame] + offset / 400 % 12 * dv_synth::sequence_size + 80 + offset % 400;
+    } else {
+      const region& r = regions[kind % region_count];
+      position = starts[frame] + r.start + offset % r.length;
+    }
     if (position < result.stream.size()) {
       result.stream[position] = value;
     }
