@@ -101,6 +101,44 @@ inline dv_synth::frame_spec frame_spec_of(bool pal, bool dated, std::uint8_t loo
   return spec;
 }
 
+// Everything a synthesised frame of a structured input depends on, packed into a number.
+inline std::uint32_t frame_key(const std::uint8_t* data, std::size_t i, int hours) {
+  return static_cast<std::uint32_t>(data[2] >> i & 1) |
+         static_cast<std::uint32_t>(data[3] >> i & 1) << 1 |
+         static_cast<std::uint32_t>(data[8] >> i & 1) << 2 |
+         static_cast<std::uint32_t>(data[9] & 1 ? i : 0) << 3 |
+         static_cast<std::uint32_t>(hours + 8) << 6 | static_cast<std::uint32_t>(data[4]) << 10;
+}
+
+// Appends the frame `spec` describes, built once per `key`: building a frame costs far more
+// than copying it.
+inline void append_cached(std::vector<std::uint8_t>& out, const dv_synth::frame_spec& spec,
+                          std::uint32_t key) {
+  struct cached_frame {
+    std::uint32_t key;
+    std::vector<std::uint8_t> bytes;
+  };
+  static std::vector<cached_frame> cache;
+  for (const cached_frame& frame : cache) {
+    if (frame.key == key) {
+      out.insert(out.end(), frame.bytes.begin(), frame.bytes.end());
+      return;
+    }
+  }
+  // A hundred or so frames (18 MB) at most are kept, the oldest replaced first.
+  constexpr std::size_t most = 128;
+  static std::size_t next = 0;
+  if (cache.size() < most) {
+    cache.push_back({key, {}});
+    next = cache.size() - 1;
+  }
+  cached_frame& frame = cache[next];
+  next = (next + 1) % most;
+  frame.key = key;
+  frame.bytes = dv_synth::make_frame(spec);
+  out.insert(out.end(), frame.bytes.begin(), frame.bytes.end());
+}
+
 // Builds the stream a structured input describes into `result`, whose stream's storage is
 // reused. `data` holds at least header_size bytes.
 inline void plan(const std::uint8_t* data, std::size_t size, stream_plan& result) {
@@ -122,7 +160,7 @@ inline void plan(const std::uint8_t* data, std::size_t size, stream_plan& result
       spec.recorded->hour += hours;  // 12 +- 4 stays within the day
       spec.recorded->second += (data[9] & 1) != 0 ? static_cast<int>(i) : 0;
     }
-    dv_synth::append_frame(result.stream, spec);
+    append_cached(result.stream, spec, frame_key(data, i, hours));
   }
   const std::size_t limit = data[7] % 8;
   if (limit != 7) {

@@ -51,7 +51,6 @@ int stdout_file = -1;  // a memfd that stands in for descriptor 1 when it is a r
 fuzz_input::stream_plan plan;
 std::string split_dir;
 std::string split_prefix;
-std::vector<std::uint8_t> copied;
 
 // Pipes hold a whole stream, so that filling one never blocks.
 constexpr std::size_t pipe_capacity = 1 << 20;
@@ -75,18 +74,28 @@ void write_all(int fd, const std::uint8_t* bytes, std::size_t size) {
   }
 }
 
-// Appends everything `fd` holds from its current position, or until the pipe is empty.
-void read_all(int fd, std::vector<std::uint8_t>& out) {
-  std::uint8_t buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+// Where the copies of a stream are read back: larger than any stream, so that a copy that
+// holds more than its stream shows as a difference. Allocated once; growing a vector per
+// input would cost more than the run itself.
+constexpr std::size_t copy_capacity = 2 << 20;
+struct copy_buffer {
+  std::uint8_t* bytes = nullptr;
+  std::size_t size = 0;
+};
+copy_buffer copied;
+
+// Appends everything `fd` holds from its current position, or until the pipe is empty, to
+// `copy`, as far as it has room.
+void read_all(int fd, copy_buffer& copy) {
+  while (copy.size < copy_capacity) {
+    const ssize_t n = ::read(fd, copy.bytes + copy.size, copy_capacity - copy.size);
     if (n < 0 && errno == EINTR) {
       continue;
     }
     if (n <= 0) {
       return;
     }
-    out.insert(out.end(), buffer, buffer + n);
+    copy.size += static_cast<std::size_t>(n);
   }
 }
 
@@ -192,8 +201,9 @@ tapestamp::handler_chain make_chain() {
   return chain;
 }
 
-// The split files of the scratch directory in the order of their numbers; each is removed.
-std::vector<std::uint8_t> take_split_files() {
+// The split files of the scratch directory joined in the order of their numbers into
+// `copied`; each is removed.
+void take_split_files() {
   std::vector<std::pair<unsigned long, std::string>> files;
   DIR* dir = ::opendir(split_dir.c_str());
   if (dir == nullptr) {
@@ -208,25 +218,23 @@ std::vector<std::uint8_t> take_split_files() {
   }
   ::closedir(dir);
   std::sort(files.begin(), files.end());
-  std::vector<std::uint8_t> joined;
+  copied.size = 0;
   for (const auto& [number, name] : files) {
     const std::string path = split_dir + "/" + name;
     const tapestamp::unique_fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!file) {
       fail("cannot open a split file");
     }
-    read_all(file.get(), joined);
+    read_all(file.get(), copied);
     ::unlink(path.c_str());
   }
-  return joined;
 }
 
 // What a stream's copies must hold: the bytes of the frames handled, or, when the stream
 // failed, every byte of the input.
-bool holds_expected(const std::vector<std::uint8_t>& copy, const std::vector<std::uint8_t>& input,
-                    int result) {
+bool holds_expected(const copy_buffer& copy, const std::vector<std::uint8_t>& input, int result) {
   const std::size_t size = result == -1 ? input.size() : handled_bytes;
-  return copy.size() == size && std::equal(copy.begin(), copy.end(), input.begin());
+  return copy.size == size && std::equal(copy.bytes, copy.bytes + copy.size, input.begin());
 }
 
 // Puts a fresh pipe or the stand-in file on descriptor 1. Returns the pipe's read end.
@@ -286,7 +294,7 @@ int read_once(const tapestamp::handler_chain& chain) {
     fail("process_stream result");
   }
   if (stream_copy) {
-    copied.clear();
+    copied.size = 0;
     if (pipe_reader) {
       ::dup2(::fileno(sink), 1);  // the pipe's last writer goes, so reading it ends
       read_all(pipe_reader.get(), copied);
@@ -301,8 +309,8 @@ int read_once(const tapestamp::handler_chain& chain) {
   }
   if (option(9)) {
     // The stream's files are complete once it is closed.
-    const std::vector<std::uint8_t> joined = take_split_files();
-    if (handled_bytes == 0 ? !joined.empty() : !holds_expected(joined, stream, result)) {
+    take_split_files();
+    if (handled_bytes == 0 ? copied.size != 0 : !holds_expected(copied, stream, result)) {
       fail("the split files joined differ from the input");
     }
   }
@@ -330,6 +338,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   split_dir = pattern;
   split_prefix = split_dir + "/part-";
   make_guarded_frame();
+  copied.bytes = new std::uint8_t[copy_capacity];
   plan.stream.reserve(fuzz_input::max_frames_in_stream * tapestamp::FRAME_SIZE_625_50 + 65536);
   ::setenv("TZ", "UTC0", 1);
   ::tzset();
