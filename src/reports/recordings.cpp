@@ -278,7 +278,7 @@ void take_frame(const frame_facts& facts) {
     entry.reason = facts.starts;
     entry.pal = facts.pal;
   }
-  const std::int64_t duration = facts.pal ? ticks_625_50 : ticks_525_60;
+  const std::int64_t duration = facts.duration_ticks;
   entry.last_frame = facts.frame;
   entry.end_ticks = facts.stream_ticks + duration;
   entry.run_end_ticks = facts.run_ticks + duration;

@@ -128,7 +128,7 @@ int subtitle_handler(int frame, dv_decoder_t* /*decoder*/, const std::uint8_t* /
     pending.start_ticks = facts.run_ticks;
   }
   pending.last_frame = frame;
-  pending.end_ticks = facts.run_ticks + (facts.pal ? ticks_625_50 : ticks_525_60);
+  pending.end_ticks = facts.run_ticks + facts.duration_ticks;
   return 1;
 }
 

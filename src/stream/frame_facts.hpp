@@ -43,14 +43,15 @@ enum class recording_reason {
 const char* reason_name(recording_reason reason);
 
 struct frame_facts {
-  std::uint64_t frame = 0;        // number in its stream, from 0
-  bool pal = false;               // 625/50, else 525/60
-  std::size_t size = 0;           // bytes of the frame
-  std::int64_t stream_ticks = 0;  // start of the frame within its stream
-  std::int64_t run_ticks = 0;     // start of the frame, the run's inputs played one after another
-  bool dated = false;             // the frame has a recorded time
-  std::tm recorded{};             // that time with the clock offset added (when dated)
-  std::tm frame_recorded{};       // that time as the frame holds it (when dated)
+  std::uint64_t frame = 0;          // number in its stream, from 0
+  bool pal = false;                 // 625/50, else 525/60
+  std::size_t size = 0;             // bytes of the frame
+  std::int64_t stream_ticks = 0;    // start of the frame within its stream
+  std::int64_t duration_ticks = 0;  // how long the frame lasts: 1200 for 625/50, 1001 for 525/60
+  std::int64_t run_ticks = 0;       // start of the frame, the run's inputs played one after another
+  bool dated = false;               // the frame has a recorded time
+  std::tm recorded{};               // that time with the clock offset added (when dated)
+  std::tm frame_recorded{};         // that time as the frame holds it (when dated)
   recording_reason starts = recording_reason::none;  // the frame starts a recording
   unsigned recording = 0;  // number of the frame's recording in the run, from 1
 };

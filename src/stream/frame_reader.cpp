@@ -143,6 +143,7 @@ int hand_out(const handler_chain& chain, std::uint64_t frame, dv_decoder_t* deco
   facts.pal = size == FRAME_SIZE_625_50;
   facts.size = size;
   facts.stream_ticks = facts_of_stream.ticks;
+  facts.duration_ticks = facts.pal ? ticks_625_50 : ticks_525_60;
   facts.run_ticks = facts_of_stream.run_ticks_start + facts_of_stream.ticks;
   facts.dated = find_recorded_time(bytes, size, facts.frame_recorded);
   std::int64_t seconds = 0;
@@ -166,7 +167,7 @@ int hand_out(const handler_chain& chain, std::uint64_t frame, dv_decoder_t* deco
 
   facts_of_stream.offset = offset;
   facts_of_stream.frames = frame + 1;
-  facts_of_stream.ticks += facts.pal ? ticks_625_50 : ticks_525_60;
+  facts_of_stream.ticks += facts.duration_ticks;
   return call_handlers(chain, frame, decoder, bytes);
 }
 
