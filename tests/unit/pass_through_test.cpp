@@ -157,6 +157,35 @@ drive_result drive(int in, int out, const std::vector<std::size_t>& pieces = odd
 // packets: a pipe in packet mode, written in small pieces, each of which keeps a slot of the
 // pipe to itself: they fill the engine's own pipe long before it holds a frame.
 enum class source { file, pipe, packets };
+
+// The input of a case: the file at `path`, or a pipe (in packet mode for source::packets)
+// that a thread feeds with `data` in pieces of `piece` bytes.
+struct test_input {
+  unique_fd fd;
+  std::thread feed;
+
+  // Closes the input, then waits for the feeder, which a closed pipe stops.
+  void close() {
+    fd.reset();
+    if (feed.joinable()) {
+      feed.join();
+    }
+  }
+};
+
+test_input open_input(source from, const std::string& path, const std::string& data,
+                      std::size_t piece) {
+  test_input input;
+  if (from == source::file) {
+    input.fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  } else {
+    pipe_ends p = make_pipe(from == source::packets ? O_DIRECT : 0);
+    input.fd = std::move(p.read);
+    input.feed = writer(std::move(p.write), data, piece);
+  }
+  return input;
+}
+
 enum class sink { pipe, slow_pipe, file, appending_file, dev_null, socket };
 
 struct pair_case {
@@ -193,15 +222,9 @@ TEST(PassThrough, EveryDescriptorPair) {
   write_file(dir.file("in"), data);
   for (const pair_case& c : cases) {
     SCOPED_TRACE(c.name);
-    unique_fd in;
-    std::thread feed;
-    if (c.from == source::file) {
-      in.reset(::open(dir.file("in").c_str(), O_RDONLY | O_CLOEXEC));
-    } else {
-      pipe_ends p = make_pipe(c.from == source::packets ? O_DIRECT : 0);
-      in = std::move(p.read);
-      feed = writer(std::move(p.write), data, c.from == source::packets ? packet_size : 7919);
-    }
+    test_input input =
+        open_input(c.from, dir.file("in"), data, c.from == source::packets ? packet_size : 7919);
+    const unique_fd& in = input.fd;
     ASSERT_TRUE(in);
 
     std::string arrived;
@@ -243,9 +266,7 @@ TEST(PassThrough, EveryDescriptorPair) {
     if (drain.joinable()) {
       drain.join();
     }
-    if (feed.joinable()) {
-      feed.join();
-    }
+    input.close();
     if (c.to == sink::file) {
       arrived = read_file(out_path);
     } else if (c.to == sink::appending_file) {
@@ -292,15 +313,8 @@ TEST(PassThrough, ReadAheadStaysBehind) {
   write_file(dir.file("in"), data);
   for (const source from : {source::file, source::pipe}) {
     SCOPED_TRACE(from == source::file ? "file" : "pipe");
-    unique_fd in;
-    std::thread feed;
-    if (from == source::file) {
-      in.reset(::open(dir.file("in").c_str(), O_RDONLY | O_CLOEXEC));
-    } else {
-      pipe_ends p = make_pipe();
-      in = std::move(p.read);
-      feed = writer(std::move(p.write), data, 65536);
-    }
+    test_input input = open_input(from, dir.file("in"), data, 65536);
+    const unique_fd& in = input.fd;
     pipe_ends out = make_pipe();
     std::string arrived;
     std::thread drain = reader(std::move(out.read), arrived, 65536, 0);
@@ -318,10 +332,7 @@ TEST(PassThrough, ReadAheadStaysBehind) {
     }
     out.write.reset();
     drain.join();
-    in.reset();
-    if (feed.joinable()) {
-      feed.join();
-    }
+    input.close();
     EXPECT_TRUE(arrived == data.substr(0, 120000));
   }
 }
@@ -335,22 +346,12 @@ TEST(PassThrough, ReaderGone) {
   write_file(dir.file("in"), data);
   for (const source from : {source::file, source::pipe}) {
     SCOPED_TRACE(from == source::file ? "file" : "pipe");
-    unique_fd in;
-    std::thread feed;
-    if (from == source::file) {
-      in.reset(::open(dir.file("in").c_str(), O_RDONLY | O_CLOEXEC));
-    } else {
-      pipe_ends p = make_pipe();
-      in = std::move(p.read);
-      feed = writer(std::move(p.write), data, 7919);
-    }
+    test_input input = open_input(from, dir.file("in"), data, 7919);
+    const unique_fd& in = input.fd;
     pipe_ends out = make_pipe();
     out.read.reset();
     const drive_result r = drive(in.get(), out.write.get());
-    in.reset();  // a writer still blocked sees its reader go
-    if (feed.joinable()) {
-      feed.join();
-    }
+    input.close();  // a writer still blocked sees its reader go
     EXPECT_TRUE(r.copy_failed);
     EXPECT_EQ(r.copy_errno, EPIPE);
     EXPECT_EQ(r.last, method::plain);
