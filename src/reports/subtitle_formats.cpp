@@ -4,6 +4,7 @@
 #include <iterator>
 #include <string>
 
+#include "reports/text_escape.hpp"
 #include "stream/frame_facts.hpp"
 #include "stream/output_error.hpp"
 
@@ -107,21 +108,7 @@ void write_vtt_header(std::FILE* stream) { put(stream, "WEBVTT\n\n"); }
 
 // The characters that would start a tag or an entity are written as entities; that also
 // keeps "-->", which would end the cue, out of its text.
-void vtt_escape(std::string& out, const char* c) {
-  switch (*c) {
-    case '&':
-      out += "&amp;";
-      break;
-    case '<':
-      out += "&lt;";
-      break;
-    case '>':
-      out += "&gt;";
-      break;
-    default:
-      out += *c;
-  }
-}
+void vtt_escape(std::string& out, const char* c) { append_markup_char(out, *c); }
 
 bool write_vtt_cue(std::FILE* stream, const subtitle_cue& cue) {
   std::string lines;

@@ -119,23 +119,28 @@ void append_csv_field(std::string& out, std::string_view text) {
   out += '"';
 }
 
+void append_markup_char(std::string& out, char c) {
+  switch (c) {
+    case '&':
+      out += "&amp;";
+      break;
+    case '<':
+      out += "&lt;";
+      break;
+    case '>':
+      out += "&gt;";
+      break;
+    default:
+      out += c;
+  }
+}
+
 void append_xml_text(std::string& out, std::string_view text) {
   for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
+    if (c == '"') {
+      out += "&quot;";
+    } else {
+      append_markup_char(out, c);
     }
   }
 }
