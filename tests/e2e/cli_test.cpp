@@ -229,6 +229,33 @@ TEST(CommandLine, MaxFramesBases) {
   }
 }
 
+// The clock offset moves the time every output shows, the calendar carried, except the
+// information report, which shows what the frame holds.
+TEST(CommandLine, ClockOffsetReachesEveryOutputButTheReport) {
+  struct offset_case {
+    std::vector<std::string> args;
+    std::string out;
+  };
+  const std::vector<offset_case> cases = {
+      {{"-d"}, "recording date & time: 2009-01-01 00:30:00\n"},
+      {{"-s", "-f", "%F %T"}, "{0}{2}2009-01-01 00:30:00\r\n"},
+      {{"-i", "-n", "1"},
+       "Frame # 0:\n\tvideo: pal normal interlaced\n\taudio: 2 channels, 48000 Hz, 1920 "
+       "samples\n\ttimestamp: 00:00:00.00  recording date & time: 2008-12-31 23:30:00\n"},
+  };
+  temp_dir dir;
+  write_file(dir.file("a.dv"), frames(3, dated({2008, 12, 31, 23, 30, 0})));
+  for (const offset_case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--clock-offset", "+1h", dir.file("a.dv")});
+    const run_result r = run_tool(args);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+  }
+}
+
 TEST(CommandLine, OutputRouting) {
   temp_dir dir;
   write_file(dir.file("a.dv"), frames(1));
