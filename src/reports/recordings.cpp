@@ -11,6 +11,7 @@
 
 #include "reports/reports.hpp"
 #include "reports/text_escape.hpp"
+#include "reports/time_text.hpp"
 #include "stream/frame_facts.hpp"
 #include "stream/output_error.hpp"
 
@@ -85,10 +86,8 @@ std::string seconds_text(std::int64_t ticks) {
 
 // "HH:MM:SS.mmm", the form of WebVTT cues; with `nanoseconds` nine decimals instead.
 std::string clock_text(std::int64_t ticks, bool nanoseconds) {
-  const std::int64_t ms = milliseconds(ticks);
   std::string out;
-  append_format(out, "%02" PRId64 ":%02" PRId64 ":%02" PRId64 ".%03" PRId64, ms / 3600000,
-                ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
+  append_clock_time(out, ticks, ticks_per_second / 1000, 3, '.', 2);
   if (nanoseconds) {
     out += "000000";
   }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "reports/text_escape.hpp"
+#include "reports/time_text.hpp"
 #include "stream/frame_facts.hpp"
 #include "stream/output_error.hpp"
 
@@ -15,36 +16,6 @@ void put(std::FILE* stream, const std::string& text) {
   if (std::fwrite(text.data(), 1, text.size(), stream) != text.size()) {
     note_output_error(stream);
   }
-}
-
-// `value` (not negative) in decimal, with leading zeros to `width` digits.
-void append_number(std::string& out, std::int64_t value, int width) {
-  char digits[24];
-  int count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value > 0);
-  for (int i = count; i < width; ++i) {
-    out += '0';
-  }
-  while (count > 0) {
-    out += digits[--count];
-  }
-}
-
-// "H:MM:SS" and the fraction in `unit_ticks` steps (rounded down), `digits` wide, after
-// `separator`; hours at least `hour_digits` wide.
-void append_time(std::string& out, std::int64_t ticks, std::int64_t unit_ticks, int digits,
-                 char separator, int hour_digits) {
-  const std::int64_t seconds = ticks / ticks_per_second;
-  append_number(out, seconds / 3600, hour_digits);
-  out += ':';
-  append_number(out, seconds / 60 % 60, 2);
-  out += ':';
-  append_number(out, seconds % 60, 2);
-  out += separator;
-  append_number(out, ticks % ticks_per_second / unit_ticks, digits);
 }
 
 bool is_line_break(char c) { return c == '|' || c == '\n' || c == '\r'; }
@@ -94,9 +65,9 @@ bool write_srt_cue(std::FILE* stream, const subtitle_cue& cue) {
   }
   std::string out = std::to_string(cue.number);
   out += '\n';
-  append_time(out, cue.start_ticks, 30, 3, ',', 2);
+  append_clock_time(out, cue.start_ticks, 30, 3, ',', 2);
   out += " --> ";
-  append_time(out, cue.end_ticks, 30, 3, ',', 2);
+  append_clock_time(out, cue.end_ticks, 30, 3, ',', 2);
   out += '\n';
   out += lines;
   out += "\n\n";
@@ -116,9 +87,9 @@ bool write_vtt_cue(std::FILE* stream, const subtitle_cue& cue) {
     return false;
   }
   std::string out;
-  append_time(out, cue.start_ticks, 30, 3, '.', 2);
+  append_clock_time(out, cue.start_ticks, 30, 3, '.', 2);
   out += " --> ";
-  append_time(out, cue.end_ticks, 30, 3, '.', 2);
+  append_clock_time(out, cue.end_ticks, 30, 3, '.', 2);
   out += '\n';
   out += lines;
   out += "\n\n";
@@ -175,9 +146,9 @@ bool write_ass_cue(std::FILE* stream, const subtitle_cue& cue) {
     return false;
   }
   std::string out = "Dialogue: 0,";
-  append_time(out, cue.start_ticks, 300, 2, '.', 1);
+  append_clock_time(out, cue.start_ticks, 300, 2, '.', 1);
   out += ',';
-  append_time(out, cue.end_ticks, 300, 2, '.', 1);
+  append_clock_time(out, cue.end_ticks, 300, 2, '.', 1);
   out += ",Default,,0,0,0,,";
   out += lines;
   out += '\n';
