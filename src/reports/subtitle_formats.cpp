@@ -57,22 +57,29 @@ bool write_microdvd_cue(std::FILE* stream, const subtitle_cue& cue) {
   return true;
 }
 
-// SubRip: a number, the times to the millisecond, the lines, an empty line.
-bool write_srt_cue(std::FILE* stream, const subtitle_cue& cue) {
+// The cue block SubRip and WebVTT share: after `head`, the times to the millisecond with
+// `separator` before the fraction, the lines written by `escape`, an empty line.
+template <typename escape_function>
+bool write_text_cue(std::FILE* stream, const subtitle_cue& cue, std::string head, char separator,
+                    escape_function escape) {
   std::string lines;
-  if (!append_lines(lines, cue.text, "\n", as_typed)) {
+  if (!append_lines(lines, cue.text, "\n", escape)) {
     return false;
   }
-  std::string out = std::to_string(cue.number);
-  out += '\n';
-  append_clock_time(out, cue.start_ticks, 30, 3, ',', 2);
+  std::string& out = head;
+  append_clock_time(out, cue.start_ticks, 30, 3, separator, 2);
   out += " --> ";
-  append_clock_time(out, cue.end_ticks, 30, 3, ',', 2);
+  append_clock_time(out, cue.end_ticks, 30, 3, separator, 2);
   out += '\n';
   out += lines;
   out += "\n\n";
   put(stream, out);
   return true;
+}
+
+// SubRip: a number, then the block with a comma before the milliseconds.
+bool write_srt_cue(std::FILE* stream, const subtitle_cue& cue) {
+  return write_text_cue(stream, cue, std::to_string(cue.number) + '\n', ',', as_typed);
 }
 
 void write_vtt_header(std::FILE* stream) { put(stream, "WEBVTT\n\n"); }
@@ -81,20 +88,9 @@ void write_vtt_header(std::FILE* stream) { put(stream, "WEBVTT\n\n"); }
 // keeps "-->", which would end the cue, out of its text.
 void vtt_escape(std::string& out, const char* c) { append_markup_char(out, *c); }
 
+// WebVTT: no cue identifier, a point before the milliseconds.
 bool write_vtt_cue(std::FILE* stream, const subtitle_cue& cue) {
-  std::string lines;
-  if (!append_lines(lines, cue.text, "\n", vtt_escape)) {
-    return false;
-  }
-  std::string out;
-  append_clock_time(out, cue.start_ticks, 30, 3, '.', 2);
-  out += " --> ";
-  append_clock_time(out, cue.end_ticks, 30, 3, '.', 2);
-  out += '\n';
-  out += lines;
-  out += "\n\n";
-  put(stream, out);
-  return true;
+  return write_text_cue(stream, cue, std::string(), '.', vtt_escape);
 }
 
 // Bottom right, white with a dark outline and a soft shadow, sized for a 720x576 picture
